@@ -1,0 +1,124 @@
+// Argument parsing from a static parameter list, for vectorcall (array plus
+// keyword names) and for tuple-plus-dict calls (initialisers), with the
+// interpreter-style count and keyword messages.
+//
+// Parsed values are borrowed: from the caller's argument array or tuple (alive
+// for the whole call), or from a snapshot of the keyword dict that the caller
+// keeps, because a conversion may run code that mutates that dict.
+#pragma once
+
+#include "names.hpp"
+
+namespace qm {
+namespace {
+
+struct Param {
+    const Name& name;
+    PyObject* const* default_value = nullptr;  // address of a constant; null: required
+};
+
+struct Params {
+    const char* func;        // bare name used in messages
+    const Param* params;
+    Py_ssize_t count;
+    Py_ssize_t required;     // the first `required` parameters have no default
+    bool extra_keywords = false;  // unknown keywords are collected by the method itself
+};
+
+[[gnu::cold]] inline void count_error(const char* func, Py_ssize_t expected, const char* which, Py_ssize_t given) {
+    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)", func, which, expected,
+                 expected == 1 ? "" : "s", given);
+}
+
+[[gnu::cold]] inline void missing_error(const Params& p, Py_ssize_t given) {
+    count_error(p.func, p.required, p.required == p.count ? "exactly" : "at least", given);
+}
+
+// Index of the parameter called `key`, or -1: identity with the interned
+// names first, string equality second.
+inline Py_ssize_t find_param(const Params& p, PyObject* key) noexcept {
+    for (Py_ssize_t i = 0; i < p.count; ++i)
+        if (p.params[i].name.get() == key) return i;
+    for (Py_ssize_t i = 0; i < p.count; ++i)
+        if (PyUnicode_Compare(p.params[i].name.get(), key) == 0) return i;
+    return -1;
+}
+
+// Places one keyword value; false with an exception set on a bad keyword.
+inline bool place_keyword(const Params& p, PyObject* key, PyObject* value, Py_ssize_t nargs, PyObject** out) {
+    if (!PyUnicode_Check(key)) {
+        PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", p.func);
+        return false;
+    }
+    Py_ssize_t i = find_param(p, key);
+    if (i < 0) {
+        if (PyErr_Occurred()) return false;
+        if (p.extra_keywords) return true;
+        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", p.func, key);
+        return false;
+    }
+    if (i < nargs) {
+        PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'", p.func, key);
+        return false;
+    }
+    out[i] = value;
+    return true;
+}
+
+inline bool finish(const Params& p, PyObject** out) {
+    for (Py_ssize_t i = 0; i < p.count; ++i) {
+        if (out[i]) continue;
+        if (i < p.required) {
+            missing_error(p, i);
+            return false;
+        }
+        out[i] = *p.params[i].default_value;
+    }
+    return true;
+}
+
+// Vectorcall form.  `out` has room for p.count values.
+inline bool parse_args(const Params& p, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
+    if (nargs > p.count) [[unlikely]] {
+        count_error(p.func, p.count, p.required == p.count ? "exactly" : "at most", nargs);
+        return false;
+    }
+    Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    if (nkw == 0) {
+        if (nargs < p.required) [[unlikely]] {
+            missing_error(p, nargs);
+            return false;
+        }
+        for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+        for (Py_ssize_t i = nargs; i < p.count; ++i) out[i] = *p.params[i].default_value;
+        return true;
+    }
+    for (Py_ssize_t i = 0; i < p.count; ++i) out[i] = i < nargs ? args[i] : nullptr;
+    for (Py_ssize_t k = 0; k < nkw; ++k)
+        if (!place_keyword(p, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], nargs, out)) return false;
+    return finish(p, out);
+}
+
+// Tuple-plus-dict form.  `keep` receives a snapshot of the dict's items that
+// keeps the values taken from it alive for as long as the caller needs them.
+inline bool parse_tuple(const Params& p, PyObject* args, PyObject* kwds, PyObject** out, Ref& keep) {
+    Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+    if (!kwds || PyDict_GET_SIZE(kwds) == 0) return parse_args(p, &PyTuple_GET_ITEM(args, 0), nargs, nullptr, out);
+    if (nargs > p.count) {
+        count_error(p.func, p.count, p.required == p.count ? "exactly" : "at most", nargs);
+        return false;
+    }
+    if (!PyArg_ValidateKeywordArguments(kwds)) return false;
+    keep = Ref::steal(PyDict_Items(kwds));
+    if (!keep) return false;
+    for (Py_ssize_t i = 0; i < p.count; ++i) out[i] = i < nargs ? PyTuple_GET_ITEM(args, i) : nullptr;
+    Py_ssize_t n = PyList_GET_SIZE(keep.get());
+    for (Py_ssize_t k = 0; k < n; ++k) {
+        PyObject* pair = PyList_GET_ITEM(keep.get(), k);
+        if (!place_keyword(p, PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1), nargs, out)) return false;
+    }
+    return finish(p, out);
+}
+
+}  // namespace
+}  // namespace qm

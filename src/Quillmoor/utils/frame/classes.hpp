@@ -1,0 +1,366 @@
+// The extension types: their traits, the generic slots every type shares, and
+// the pickled form, all derived from one declaration per class (ClassSpec).
+//
+// A class supplies its instance struct, its member table (the pickled members
+// in state order), its own slots and methods.  Allocation, deallocation, GC
+// traversal and clearing, __reduce__, __setstate__ and the reconstruction
+// function come from here.
+#pragma once
+
+#include "args.hpp"
+#include "convert.hpp"
+#include "function.hpp"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qm {
+namespace {
+
+enum class Kind : unsigned char {
+    int32,         // C int, pickled as int
+    float32,       // C float, pickled as float
+    object,        // any object; traversed and cleared by the GC
+    bool_or_none,  // exactly bool or None; never traversed (it can't be part of a cycle)
+};
+
+struct Member {
+    const char* name;
+    Kind kind;
+    std::size_t offset;
+};
+
+template <class T>
+inline T& field(PyObject* o, std::size_t offset) noexcept {
+    return *reinterpret_cast<T*>(reinterpret_cast<char*>(o) + offset);
+}
+
+struct ClassSpec {
+    PyTypeObject type = static_type_object();
+
+    // traits
+    const char* dotted_name;
+    const char* class_name;
+    Py_ssize_t basicsize;
+    bool gc = false;
+    Py_ssize_t weaklist_offset = 0;  // 0: no weak references
+    Py_ssize_t vtable_offset = 0;    // 0: no table of overridable methods
+    const void* vtable = nullptr;
+
+    // pickled members, in state order (names sorted), and their checksums
+    const Member* members;
+    Py_ssize_t member_count;
+    std::int32_t checksums[3];   // SHA-256, SHA-1, MD5 of the sorted names; the first is written
+    const char* member_list;     // the names as messages show them
+    const Name* unpickle_name;   // module-level reconstruction function
+
+    // the class's own slots
+    initproc init = nullptr;
+    PyGetSetDef* getset = nullptr;
+    void (*extra_slots)(PyTypeObject&) = nullptr;
+
+    // filled in by ClassSlots<>::install
+    void (*install)(ClassSpec&);
+    PyMethodDef pickle_methods[3] = {};
+    MethodDef unpickle_def = {};
+    bool ready = false;
+};
+
+// ---- pickling ------------------------------------------------------------
+
+inline PyObject* member_value(PyObject* o, const Member& m) noexcept {
+    switch (m.kind) {
+        case Kind::int32: return PyLong_FromLong(field<std::int32_t>(o, m.offset));
+        case Kind::float32: return float_result(field<float>(o, m.offset));
+        default: return Py_NewRef(field<PyObject*>(o, m.offset));
+    }
+}
+
+inline bool has_object_members(PyObject* o, const ClassSpec& c) noexcept {
+    for (Py_ssize_t i = 0; i < c.member_count; ++i) {
+        const Member& m = c.members[i];
+        if ((m.kind == Kind::object || m.kind == Kind::bool_or_none) && field<PyObject*>(o, m.offset) != Py_None)
+            return true;
+    }
+    return false;
+}
+
+inline PyObject* pickle_reduce(PyObject* self, const ClassSpec& c) {
+    Ref state = Ref::steal(PyTuple_New(c.member_count));
+    if (!state) return nullptr;
+    for (Py_ssize_t i = 0; i < c.member_count; ++i) {
+        PyObject* v = member_value(self, c.members[i]);
+        if (!v) return nullptr;
+        PyTuple_SET_ITEM(state.get(), i, v);
+    }
+    PyObject* raw_dict = nullptr;
+    if (PyObject_GetOptionalAttr(self, n_dict.get(), &raw_dict) < 0) return nullptr;
+    Ref dict = Ref::steal(raw_dict);
+    bool use_setstate = false;
+    if (dict && dict.get() != Py_None) {
+        bool nonempty;
+        if (!to_truth(dict.get(), nonempty)) return nullptr;
+        if (nonempty) {
+            Ref extra = Ref::steal(PyTuple_Pack(1, dict.get()));
+            if (!extra) return nullptr;
+            state = Ref::steal(PySequence_Concat(state.get(), extra.get()));
+            if (!state) return nullptr;
+            use_setstate = true;
+        }
+    }
+    if (!use_setstate) use_setstate = has_object_members(self, c);
+    Ref func = lookup_global(*c.unpickle_name);
+    if (!func) return nullptr;
+    Ref checksum = Ref::steal(PyLong_FromLong(c.checksums[0]));
+    if (!checksum) return nullptr;
+    PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(self));
+    if (use_setstate) {
+        Ref args = Ref::steal(PyTuple_Pack(3, cls, checksum.get(), Py_None));
+        if (!args) return nullptr;
+        return PyTuple_Pack(3, func.get(), args.get(), state.get());
+    }
+    Ref args = Ref::steal(PyTuple_Pack(3, cls, checksum.get(), state.get()));
+    if (!args) return nullptr;
+    return PyTuple_Pack(2, func.get(), args.get());
+}
+
+// Writes the members back one by one.  A failure leaves the members before it
+// replaced and the rest untouched.  `state` is kept alive by the caller.
+inline bool set_state(PyObject* self, const ClassSpec& c, PyObject* state) {
+    Py_ssize_t size = PyTuple_GET_SIZE(state);
+    for (Py_ssize_t i = 0; i < c.member_count; ++i) {
+        if (i >= size) {
+            PyErr_SetString(PyExc_IndexError, "tuple index out of range");
+            return false;
+        }
+        PyObject* item = PyTuple_GET_ITEM(state, i);
+        const Member& m = c.members[i];
+        switch (m.kind) {
+            case Kind::int32: {
+                std::int32_t v;
+                if (!to_int32(item, v)) return false;
+                field<std::int32_t>(self, m.offset) = v;
+                break;
+            }
+            case Kind::float32: {
+                float v;
+                if (!to_float32(item, v)) return false;
+                field<float>(self, m.offset) = v;
+                break;
+            }
+            case Kind::bool_or_none:
+                if (!check_exact_value(item, &PyBool_Type, true)) return false;
+                [[fallthrough]];
+            case Kind::object: replace_member(field<PyObject*>(self, m.offset), item); break;
+        }
+    }
+    if (size <= c.member_count) return true;
+    PyObject* extra = PyTuple_GET_ITEM(state, c.member_count);
+    int present = PyObject_IsTrue(extra);
+    if (present <= 0) return present == 0;
+    Ref dict = Ref::steal(PyObject_GenericGetDict(self, nullptr));
+    if (!dict) return false;
+    if (PyDict_CheckExact(dict.get())) return PyDict_Update(dict.get(), extra) == 0;
+    Ref r = Ref::steal(PyObject_CallMethodOneArg(dict.get(), n_update.get(), extra));
+    return static_cast<bool>(r);
+}
+
+inline PyObject* pickle_setstate(PyObject* self, const ClassSpec&c, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+    static const Param params[] = {{n_pyx_state}};
+    static const Params spec{"__setstate_cython__", params, 1, 1};
+    PyObject* state;
+    if (!parse_args(spec, args, nargs, kwnames, &state)) return nullptr;
+    if (state == Py_None) {
+        PyErr_SetString(PyExc_TypeError, "cannot pass None into a C function argument that is declared 'not None'");
+        return nullptr;
+    }
+    if (!check_exact_value(state, &PyTuple_Type, false)) return nullptr;
+    if (!set_state(self, c, state)) return nullptr;
+    Py_RETURN_NONE;
+}
+
+[[gnu::cold]] inline void checksum_error(const ClassSpec& c, std::int32_t checksum) {
+    Ref pickle = Ref::steal(PyImport_Import(n_pickle.get()));
+    if (!pickle) return;
+    Ref error = Ref::steal(PyObject_GetAttr(pickle.get(), n_PickleError.get()));
+    if (!error) return;
+    PyErr_Format(error.get(), "Incompatible checksums (0x%x vs (0x%x, 0x%x, 0x%x) = (%s))",
+                 static_cast<unsigned>(checksum), static_cast<unsigned>(c.checksums[0]),
+                 static_cast<unsigned>(c.checksums[1]), static_cast<unsigned>(c.checksums[2]), c.member_list);
+}
+
+inline PyObject* pickle_reconstruct(const ClassSpec& c, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const Param params[] = {{n_pyx_type}, {n_pyx_checksum}, {n_pyx_state}};
+    const Params spec{c.unpickle_def.name, params, 3, 3};
+    PyObject* a[3];
+    if (!parse_args(spec, args, nargs, kwnames, a)) return nullptr;
+    PyObject* state = a[2];
+    std::int32_t checksum;
+    if (!to_int32(a[1], checksum)) return nullptr;
+    if (state != Py_None && !check_exact_param(state, &PyTuple_Type, "__pyx_state", false)) return nullptr;
+    if (checksum != c.checksums[0] && checksum != c.checksums[1] && checksum != c.checksums[2]) {
+        checksum_error(c, checksum);
+        return nullptr;
+    }
+    Ref make = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(const_cast<PyTypeObject*>(&c.type)),
+                                           n_new.get()));
+    if (!make) return nullptr;
+    Ref obj = Ref::steal(PyObject_CallOneArg(make.get(), a[0]));
+    if (!obj) return nullptr;
+    if (state != Py_None && !set_state(obj.get(), c, state)) return nullptr;
+    return obj.release();
+}
+
+// ---- generic slots -------------------------------------------------------
+
+template <ClassSpec& C>
+struct ClassSlots {
+    static PyObject* tp_new(PyTypeObject* t, PyObject*, PyObject*) {
+        if (t->tp_flags & Py_TPFLAGS_IS_ABSTRACT) {
+            // object.__new__ raises the interpreter's error for abstract classes.
+            Ref empty = Ref::steal(PyTuple_New(0));
+            if (!empty) return nullptr;
+            return PyBaseObject_Type.tp_new(t, empty.get(), nullptr);
+        }
+        PyObject* o = t->tp_alloc(t, 0);
+        if (!o) return nullptr;
+        if (C.vtable_offset) field<const void*>(o, C.vtable_offset) = C.vtable;
+        for (Py_ssize_t i = 0; i < C.member_count; ++i) {
+            const Member& m = C.members[i];
+            if (m.kind == Kind::object || m.kind == Kind::bool_or_none) field<PyObject*>(o, m.offset) = Py_NewRef(Py_None);
+        }
+        return o;
+    }
+
+    static void dealloc(PyObject* o) {
+        PyTypeObject* t = Py_TYPE(o);
+        if (t->tp_finalize && t->tp_dealloc == dealloc && (!C.gc || !PyObject_GC_IsFinalized(o))) {
+            if (PyObject_CallFinalizerFromDealloc(o) < 0) return;  // resurrected
+        }
+        if (C.gc) PyObject_GC_UnTrack(o);
+        if (C.weaklist_offset && field<PyObject*>(o, C.weaklist_offset)) PyObject_ClearWeakRefs(o);
+        for (Py_ssize_t i = 0; i < C.member_count; ++i) {
+            const Member& m = C.members[i];
+            if (m.kind == Kind::object || m.kind == Kind::bool_or_none) Py_CLEAR(field<PyObject*>(o, m.offset));
+        }
+        t->tp_free(o);
+    }
+
+    static int traverse(PyObject* o, visitproc visit, void* arg) {
+        for (Py_ssize_t i = 0; i < C.member_count; ++i) {
+            const Member& m = C.members[i];
+            if (m.kind == Kind::object) Py_VISIT(field<PyObject*>(o, m.offset));
+        }
+        return 0;
+    }
+
+    // Cleared members become None, not null, so a cleared object stays usable.
+    static int clear(PyObject* o) {
+        for (Py_ssize_t i = 0; i < C.member_count; ++i) {
+            const Member& m = C.members[i];
+            if (m.kind == Kind::object) replace_member(field<PyObject*>(o, m.offset), Py_None);
+        }
+        return 0;
+    }
+
+    static PyObject* reduce(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+        static const Params none{"__reduce_cython__", nullptr, 0, 0};
+        if (!parse_args(none, args, nargs, kwnames, nullptr)) return nullptr;
+        return pickle_reduce(self, C);
+    }
+
+    static PyObject* setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+        return pickle_setstate(self, C, args, nargs, kwnames);
+    }
+
+    static PyObject* reconstruct(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+        return pickle_reconstruct(C, args, nargs, kwnames);
+    }
+
+    static inline const MethodDef reduce_def{"__reduce_cython__", reduce, MethodDef::method, nullptr, "($self, /)"};
+    static inline const MethodDef setstate_def{"__setstate_cython__", setstate, MethodDef::method, nullptr,
+                                               "($self, __pyx_state, /)"};
+
+    static void install(ClassSpec& c) {
+        PyTypeObject& t = c.type;
+        t.tp_new = tp_new;
+        t.tp_dealloc = dealloc;
+        if (c.gc) {
+            t.tp_traverse = traverse;
+            t.tp_clear = clear;
+        }
+        auto fast = METH_FASTCALL | METH_KEYWORDS;
+        c.pickle_methods[0] = {"__reduce_cython__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reduce)),
+                               fast, nullptr};
+        c.pickle_methods[1] = {"__setstate_cython__",
+                               reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(setstate)), fast, nullptr};
+        t.tp_methods = c.pickle_methods;
+        c.unpickle_def = {c.unpickle_name->text, reconstruct, MethodDef::function, nullptr,
+                          "(__pyx_type, __pyx_checksum, __pyx_state)"};
+    }
+};
+
+// Reduce set-up: the class dict's __reduce__ and __setstate__ become the
+// method descriptors made from pickle_methods, under their own names.
+inline bool setup_pickling(ClassSpec& c) {
+    Ref dict = Ref::steal(PyType_GetDict(&c.type));
+    if (!dict) return false;
+    const std::pair<const Name*, const Name*> moves[] = {{&n_reduce_cython, &n_reduce},
+                                                         {&n_setstate_cython, &n_setstate}};
+    for (auto [from, to] : moves) {
+        PyObject* descr = nullptr;
+        if (PyDict_GetItemRef(dict.get(), from->get(), &descr) <= 0) return false;
+        Ref hold = Ref::steal(descr);
+        if (PyDict_SetItem(dict.get(), to->get(), descr) < 0) return false;
+        if (PyDict_DelItem(dict.get(), from->get()) < 0) return false;
+    }
+    PyType_Modified(&c.type);
+    return true;
+}
+
+// Readies a type once per process: slots from the declaration, then the
+// interpreter's readying, the table capsule and the pickling entries.
+inline bool ready_class(ClassSpec& c) {
+    if (c.ready) return true;
+    PyTypeObject& t = c.type;
+    if (!(t.tp_flags & Py_TPFLAGS_READY)) {
+        t.tp_name = c.dotted_name;
+        t.tp_basicsize = c.basicsize;
+        t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE | (c.gc ? Py_TPFLAGS_HAVE_GC : 0);
+        t.tp_weaklistoffset = c.weaklist_offset;
+        t.tp_init = c.init;
+        t.tp_getset = c.getset;
+        c.install(c);
+        if (c.extra_slots) c.extra_slots(t);
+        if (PyType_Ready(&t) < 0) return false;
+        if (c.vtable) {
+            Ref capsule = Ref::steal(PyCapsule_New(const_cast<void*>(c.vtable), nullptr, nullptr));
+            Ref dict = Ref::steal(PyType_GetDict(&t));
+            if (!capsule || !dict || PyDict_SetItem(dict.get(), n_pyx_vtable.get(), capsule.get()) < 0) return false;
+            PyType_Modified(&t);
+        }
+    }
+    if (!setup_pickling(c)) {
+        if (!PyErr_Occurred())
+            PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s", c.dotted_name);
+        return false;
+    }
+    c.ready = true;
+    return true;
+}
+
+// Places the function objects of `methods` (null-terminated) in the class dict.
+inline bool add_methods(ClassSpec& c, const MethodDef* const* methods, PyObject* module_name) {
+    Ref dict = Ref::steal(PyType_GetDict(&c.type));
+    if (!dict) return false;
+    for (const MethodDef* const* m = methods; *m; ++m) {
+        Ref f = make_function(**m, &c.type, c.class_name, module_name);
+        if (!f || PyDict_SetItemString(dict.get(), (*m)->name, f.get()) < 0) return false;
+    }
+    PyType_Modified(&c.type);
+    return true;
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,161 @@
+// Conversions of arguments, values read back from Python and pickled state,
+// each written once with its messages.  Exact float and int objects are read
+// without calling into the interpreter.
+#pragma once
+
+#include "ref.hpp"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+
+namespace qm {
+namespace {
+
+// ---- widths ------------------------------------------------------------
+
+// Round a double to single precision the way the hardware does, but without
+// the undefined behaviour C++ gives an out-of-range float conversion: values
+// past the largest float round to it or overflow to an infinity.
+inline float narrow(double d) noexcept {
+    double a = std::fabs(d);
+    if (!(a > FLT_MAX) || std::isinf(a)) return static_cast<float>(d);  // in range, inf or NaN
+    // Halfway between FLT_MAX and 2^128 is FLT_MAX + 2^103; ties go to the even 2^128.
+    constexpr double half_way = static_cast<double>(FLT_MAX) + 0x1p103;
+    float r = a < half_way ? FLT_MAX : INFINITY;
+    return static_cast<float>(std::copysign(r, d));
+}
+
+// 32-bit two's-complement arithmetic: wraps explicitly instead of overflowing.
+inline std::int32_t wrap_add(std::int32_t a, std::int32_t b) noexcept {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+inline std::int32_t wrap_sub(std::int32_t a, std::int32_t b) noexcept {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
+}
+
+// ---- floats --------------------------------------------------------------
+
+// Any object to a double: an exact float directly, anything else through the
+// interpreter's float conversion (__float__, else __index__).  -1.0 is a valid
+// value; only a pending exception marks failure.
+inline bool to_double(PyObject* o, double& out) noexcept {
+    if (PyFloat_CheckExact(o)) {
+        out = PyFloat_AS_DOUBLE(o);
+        return true;
+    }
+    double d = PyFloat_AsDouble(o);
+    if (d == -1.0 && PyErr_Occurred()) return false;
+    out = d;
+    return true;
+}
+
+inline bool to_float32(PyObject* o, float& out) noexcept {
+    double d;
+    if (!to_double(o, d)) return false;
+    out = narrow(d);
+    return true;
+}
+
+// A single-precision value reported to Python: widened exactly.
+inline PyObject* float_result(float f) noexcept { return PyFloat_FromDouble(static_cast<double>(f)); }
+
+// ---- 32-bit integers -----------------------------------------------------
+
+inline bool int_object_to_int32(PyObject* o, std::int32_t& out) noexcept {
+    if (PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(o))) {
+        Py_ssize_t v = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(o));
+        if (v >= INT32_MIN && v <= INT32_MAX) {
+            out = static_cast<std::int32_t>(v);
+            return true;
+        }
+    }
+    int v = PyLong_AsInt(o);  // raises the interpreter's OverflowError out of range
+    if (v == -1 && PyErr_Occurred()) return false;
+    out = v;
+    return true;
+}
+
+// Any object to a 32-bit signed int: an int (or subclass, so bools too) as it
+// is; anything else through its __int__ alone (not __index__), so a float
+// truncates toward zero.
+inline bool to_int32(PyObject* o, std::int32_t& out) noexcept {
+    if (PyLong_Check(o)) return int_object_to_int32(o, out);
+    PyNumberMethods* nb = Py_TYPE(o)->tp_as_number;
+    if (!nb || !nb->nb_int) {
+        PyErr_SetString(PyExc_TypeError, "an integer is required");
+        return false;
+    }
+    Ref r = Ref::steal(nb->nb_int(o));
+    if (!r) return false;
+    if (!PyLong_CheckExact(r.get())) {
+        if (!PyLong_Check(r.get())) {
+            PyErr_Format(PyExc_TypeError, "__int__ returned non-int (type %.200s)", Py_TYPE(r.get())->tp_name);
+            return false;
+        }
+        if (PyErr_WarnFormat(PyExc_DeprecationWarning, 1,
+                             "__int__ returned non-int (type %.200s).  The ability to return an instance of "
+                             "a strict subclass of int is deprecated, and may be removed in a future version "
+                             "of Python.",
+                             Py_TYPE(r.get())->tp_name) < 0)
+            return false;
+    }
+    return int_object_to_int32(r.get(), out);
+}
+
+// ---- truth ---------------------------------------------------------------
+
+inline bool to_truth(PyObject* o, bool& out) noexcept {
+    if (o == Py_True) {
+        out = true;
+        return true;
+    }
+    if (o == Py_False || o == Py_None) {
+        out = false;
+        return true;
+    }
+    int r = PyObject_IsTrue(o);
+    if (r < 0) return false;
+    out = r != 0;
+    return true;
+}
+
+inline PyObject* bool_result(bool b) noexcept { return Py_NewRef(b ? Py_True : Py_False); }
+
+// ---- exact types ---------------------------------------------------------
+
+// A parameter declared with an exact built-in type (tuple, bool), None allowed or not.
+inline bool check_exact_param(PyObject* o, PyTypeObject* expected, const char* param, bool none_ok) noexcept {
+    if (Py_IS_TYPE(o, expected) || (none_ok && o == Py_None)) return true;
+    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", param,
+                 expected->tp_name, Py_TYPE(o)->tp_name);
+    return false;
+}
+
+// A value (not a parameter) that must be exactly `expected`, None allowed or not.
+inline bool check_exact_value(PyObject* o, PyTypeObject* expected, bool none_ok) noexcept {
+    if (Py_IS_TYPE(o, expected) || (none_ok && o == Py_None)) return true;
+    PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", expected->tp_name, Py_TYPE(o)->tp_name);
+    return false;
+}
+
+// A parameter declared as a Python int: an exact int (or None when allowed)
+// as it is, any other number through int(), anything else refused by name.
+inline Ref int_param(PyObject* o, const char* param, bool none_ok) noexcept {
+    if (PyLong_CheckExact(o) || (none_ok && o == Py_None)) return Ref::incref(o);
+    if (PyNumber_Check(o)) return Ref::steal(PyNumber_Long(o));
+    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", param,
+                 "int", Py_TYPE(o)->tp_name);
+    return Ref();
+}
+
+// A value declared as an optional Python int (not a parameter).
+inline Ref optional_int_value(PyObject* o) noexcept {
+    if (o == Py_None || PyLong_CheckExact(o)) return Ref::incref(o);
+    if (PyNumber_Check(o)) return Ref::steal(PyNumber_Long(o));
+    PyErr_Format(PyExc_TypeError, "Expected %.200s, got %.200s", "int", Py_TYPE(o)->tp_name);
+    return Ref();
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,12 @@
+// The module frame: everything the four modules do the same way.  Each module
+// includes it once and so compiles its own copy, with its own state.
+#pragma once
+
+#include "args.hpp"
+#include "classes.hpp"
+#include "convert.hpp"
+#include "function.hpp"
+#include "module.hpp"
+#include "names.hpp"
+#include "override.hpp"
+#include "ref.hpp"

@@ -1,0 +1,217 @@
+// The module's function objects: the methods placed in class dicts and the
+// module-level reconstruction functions.
+//
+// One static type per module.  A function object carries its name, qualified
+// name, module and annotations, and the C entry it runs.  It is a method
+// descriptor for the interpreter (obj.method() calls it with the instance in
+// front, without a bound-method object), binds like a Python function when
+// fetched from an instance, and lets the override rule recognise a class's own
+// built-in by comparing definitions.
+#pragma once
+
+#include "names.hpp"
+
+#include <cstddef>
+
+namespace qm {
+namespace {
+
+// Same shape as METH_FASTCALL | METH_KEYWORDS, so one entry can also serve a PyMethodDef.
+using Entry = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// A statically allocated type object: the interpreter's immortal header, every
+// slot empty until the type is filled in and readied at execution.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+constexpr PyTypeObject static_type_object() { return {PyVarObject_HEAD_INIT(nullptr, 0)}; }
+#pragma GCC diagnostic pop
+
+struct Annotation {
+    const char* param;
+    const char* text;  // source text of the annotation, never evaluated
+};
+
+struct MethodDef {
+    enum Kind : unsigned char {
+        method,            // first argument is the instance, checked against the owner type
+        variadic_method,   // the same, for methods declared with *args and **kwargs
+        function,          // module-level function, no instance
+    };
+    const char* name;
+    Entry entry;
+    Kind kind = method;
+    const Annotation* annotations = nullptr;  // terminated by {nullptr, nullptr}
+    const char* text_signature = nullptr;     // for inspect.signature, e.g. "($self, tick)"
+};
+
+struct FunctionObject {
+    PyObject_HEAD
+    vectorcallfunc vectorcall;
+    const MethodDef* def;
+    PyTypeObject* owner;  // for methods: the class whose instances it accepts
+    PyObject* name;
+    PyObject* qualname;
+    PyObject* module;
+    PyObject* annotations;  // dict, made when the function is
+};
+
+PyTypeObject g_function_type = static_type_object();
+
+[[gnu::cold]] inline PyObject* no_instance_error(FunctionObject* f) {
+    if (f->def->kind == MethodDef::variadic_method)
+        PyErr_Format(PyExc_TypeError, "unbound method %.200S() needs an argument", f->qualname);
+    else
+        PyErr_Format(PyExc_TypeError, "%.200s() %s", f->def->name, "needs an argument");
+    return nullptr;
+}
+
+[[gnu::cold]] inline PyObject* wrong_instance_error(FunctionObject* f, PyObject* self) {
+    PyErr_Format(PyExc_TypeError, "descriptor '%s' for '%s' objects doesn't apply to a '%.100s' object", f->def->name,
+                 f->owner->tp_name, Py_TYPE(self)->tp_name);
+    return nullptr;
+}
+
+inline PyObject* method_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    auto* f = reinterpret_cast<FunctionObject*>(callable);
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (nargs < 1) [[unlikely]]
+        return no_instance_error(f);
+    PyObject* self = args[0];
+    // Never treat a foreign object as an instance of the class.
+    if (!PyObject_TypeCheck(self, f->owner)) [[unlikely]]
+        return wrong_instance_error(f, self);
+    return f->def->entry(self, args + 1, nargs - 1, kwnames);
+}
+
+inline PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    auto* f = reinterpret_cast<FunctionObject*>(callable);
+    return f->def->entry(nullptr, args, PyVectorcall_NARGS(nargsf), kwnames);
+}
+
+inline PyObject* function_descr_get(PyObject* self, PyObject* obj, PyObject*) {
+    if (obj == nullptr || obj == Py_None) return Py_NewRef(self);
+    return PyMethod_New(self, obj);
+}
+
+inline int function_traverse(PyObject* self, visitproc visit, void* arg) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    Py_VISIT(f->annotations);
+    return 0;
+}
+
+inline int function_clear(PyObject* self) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    Py_CLEAR(f->annotations);
+    return 0;
+}
+
+inline void function_dealloc(PyObject* self) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    PyObject_GC_UnTrack(self);
+    Py_CLEAR(f->name);
+    Py_CLEAR(f->qualname);
+    Py_CLEAR(f->module);
+    Py_CLEAR(f->annotations);
+    PyObject_GC_Del(self);
+}
+
+inline PyObject* function_get_doc(PyObject*, void*) { Py_RETURN_NONE; }
+
+inline PyObject* function_get_annotations(PyObject* self, void*) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    if (!f->annotations) {
+        f->annotations = PyDict_New();
+        if (!f->annotations) return nullptr;
+    }
+    return Py_NewRef(f->annotations);
+}
+
+inline PyObject* function_get_text_signature(PyObject* self, void*) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    if (!f->def->text_signature) Py_RETURN_NONE;
+    return PyUnicode_FromString(f->def->text_signature);
+}
+
+inline PyObject* function_repr(PyObject* self) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    return PyUnicode_FromFormat("<function %U at %p>", f->qualname, self);
+}
+
+// Pickled by reference, as module attribute (or class attribute path) of its qualified name.
+inline PyObject* function_reduce(PyObject* self, PyObject*) {
+    return Py_NewRef(reinterpret_cast<FunctionObject*>(self)->qualname);
+}
+
+PyMemberDef g_function_members[] = {
+    {"__name__", Py_T_OBJECT_EX, offsetof(FunctionObject, name), Py_READONLY, nullptr},
+    {"__qualname__", Py_T_OBJECT_EX, offsetof(FunctionObject, qualname), Py_READONLY, nullptr},
+    {"__module__", Py_T_OBJECT_EX, offsetof(FunctionObject, module), Py_READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef g_function_getset[] = {
+    {"__doc__", function_get_doc, nullptr, nullptr, nullptr},
+    {"__annotations__", function_get_annotations, nullptr, nullptr, nullptr},
+    {"__text_signature__", function_get_text_signature, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef g_function_methods[] = {
+    {"__reduce__", function_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// Named after the module so that each module's copy is told apart in messages.
+inline bool ready_function_type(const char* type_name) {
+    PyTypeObject& t = g_function_type;
+    if (t.tp_flags & Py_TPFLAGS_READY) return true;
+    t.tp_name = type_name;
+    t.tp_basicsize = sizeof(FunctionObject);
+    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR;
+    t.tp_vectorcall_offset = offsetof(FunctionObject, vectorcall);
+    t.tp_call = PyVectorcall_Call;
+    t.tp_descr_get = function_descr_get;
+    t.tp_dealloc = function_dealloc;
+    t.tp_traverse = function_traverse;
+    t.tp_clear = function_clear;
+    t.tp_repr = function_repr;
+    t.tp_members = g_function_members;
+    t.tp_getset = g_function_getset;
+    t.tp_methods = g_function_methods;
+    return PyType_Ready(&t) == 0;
+}
+
+// A new function object.  `owner` is the class for methods, null for module functions.
+inline Ref make_function(const MethodDef& def, PyTypeObject* owner, const char* class_name, PyObject* module_name) {
+    Ref name = Ref::steal(PyUnicode_InternFromString(def.name));
+    if (!name) return Ref();
+    Ref qualname = class_name ? Ref::steal(PyUnicode_FromFormat("%s.%s", class_name, def.name)) : Ref::incref(name.get());
+    if (!qualname) return Ref();
+    Ref annotations = Ref::steal(PyDict_New());
+    if (!annotations) return Ref();
+    for (const Annotation* a = def.annotations; a && a->param; ++a) {
+        Ref text = Ref::steal(PyUnicode_FromString(a->text));
+        if (!text || PyDict_SetItemString(annotations.get(), a->param, text.get()) < 0) return Ref();
+    }
+    FunctionObject* f = PyObject_GC_New(FunctionObject, &g_function_type);
+    if (!f) return Ref();
+    f->vectorcall = def.kind == MethodDef::function ? function_vectorcall : method_vectorcall;
+    f->def = &def;
+    f->owner = owner;
+    f->name = name.release();
+    f->qualname = qualname.release();
+    f->module = Py_NewRef(module_name);
+    f->annotations = annotations.release();
+    PyObject_GC_Track(f);
+    return Ref::steal(reinterpret_cast<PyObject*>(f));
+}
+
+// Whether `found` (an attribute fetched from an instance) is the built-in
+// function defined by `def`, directly or as a bound method.
+inline bool is_own_function(PyObject* found, const MethodDef& def) noexcept {
+    if (PyMethod_Check(found)) found = PyMethod_GET_FUNCTION(found);
+    return Py_IS_TYPE(found, &g_function_type) && reinterpret_cast<FunctionObject*>(found)->def == &def;
+}
+
+}  // namespace
+}  // namespace qm
