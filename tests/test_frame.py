@@ -1,0 +1,328 @@
+"""What every module does the same way: import, types, method objects,
+argument handling, conversions and module-global lookup."""
+
+import abc
+import builtins
+import gc
+import importlib
+import math
+import sys
+import types
+import typing
+import warnings
+import weakref
+
+import pytest
+
+from conftest import build_dir, run_python
+from Quillmoor.utils import timers
+from Quillmoor.utils.timers import FixedTimer, VariableTimer
+
+
+# ---- module import ----------------------------------------------------------
+
+
+def test_namespace_holds_the_body_names_in_order():
+    ours = [
+        "__builtins__", "VariableTimer", "FixedTimer", "t", "perf_counter", "ABC", "math",
+        "CalculatedValue", "gcv", "__pyx_unpickle_VariableTimer", "__pyx_unpickle_FixedTimer", "__test__",
+    ]
+    assert [k for k in timers.__dict__ if k in ours] == ours
+    assert timers.__builtins__ is builtins
+    assert timers.t is typing and timers.math.__name__ == "math" and timers.ABC is abc.ABC
+    assert timers.__test__ == {} and timers.__doc__ is None
+    from Quillmoor.utils import calculated_value
+
+    assert timers.gcv is calculated_value.gcv and timers.CalculatedValue is calculated_value.CalculatedValue
+
+
+def test_reimport_gives_the_same_module_and_reload_changes_nothing():
+    saved = sys.modules.pop("Quillmoor.utils.timers")
+    try:
+        again = importlib.import_module("Quillmoor.utils.timers")
+        assert again is saved
+    finally:
+        sys.modules["Quillmoor.utils.timers"] = saved
+    before = dict(timers.__dict__)
+    assert importlib.reload(timers) is timers
+    assert timers.__dict__ == before
+
+
+def test_failed_execution_leaves_no_module_and_the_next_import_starts_over():
+    proc = run_python(
+        """
+        import sys, types, traceback
+        import Quillmoor.utils.calculated_value as real
+        sys.modules["Quillmoor.utils.calculated_value"] = types.ModuleType("Quillmoor.utils.calculated_value")
+        sys.modules["Quillmoor.utils.calculated_value"].CalculatedValue = real.CalculatedValue
+        try:
+            import Quillmoor.utils.timers
+        except ImportError as e:
+            print("ERROR", e)
+            print("FRAMES", [f.name for f in traceback.extract_tb(e.__traceback__)])
+        print("IN_SYS_MODULES", "Quillmoor.utils.timers" in sys.modules)
+        sys.modules["Quillmoor.utils.calculated_value"] = real
+        import Quillmoor.utils.timers as t
+        print("OK", t.gcv is real.gcv, t.VariableTimer(1).interval)
+        """
+    )
+    out = proc.stdout
+    assert "ERROR cannot import name gcv" in out
+    assert "'init Quillmoor.utils.timers'" in out
+    assert "IN_SYS_MODULES False" in out
+    assert "OK True 1.0" in out
+
+
+def test_second_interpreter_is_refused():
+    proc = run_python(
+        """
+        import _testcapi
+        from concurrent import interpreters
+        import Quillmoor.utils.timers
+        interp = interpreters.create()
+        try:
+            interp.exec("import Quillmoor.utils.timers")
+        except interpreters.ExecutionFailed as e:
+            print("OWN-GIL", e.excinfo.type.__name__)
+        finally:
+            interp.close()
+        _testcapi.run_in_subinterp('''
+        try:
+            import Quillmoor.utils.timers
+        except ImportError as e:
+            print("SHARED-GIL", e)
+        ''')
+        """
+    )
+    assert "OWN-GIL ImportError" in proc.stdout
+    assert (
+        "SHARED-GIL Interpreter change detected - this module can only be loaded into one interpreter per process."
+        in proc.stdout
+    )
+
+
+@pytest.mark.skipif(build_dir() is None, reason="needs the build tree's version-mismatch variant")
+@pytest.mark.parametrize("as_error", [False, True])
+def test_version_mismatch_warns(as_error):
+    old = build_dir().parent / (build_dir().name + "-oldversion") / "pkg" / "Quillmoor" / "utils"
+    so = next(old.glob("timers.*.so"))
+    proc = run_python(
+        f"""
+        import importlib.util, sys, warnings
+        {"warnings.simplefilter('error')" if as_error else ""}
+        spec = importlib.util.spec_from_file_location("Quillmoor.utils.timers", {str(so)!r})
+        m = importlib.util.module_from_spec(spec)
+        with warnings.catch_warnings(record=True) as caught:
+            {"" if as_error else "warnings.simplefilter('always')"}
+            try:
+                spec.loader.exec_module(m)
+            except RuntimeWarning as e:
+                print("RAISED", e)
+        for w in caught:
+            print("WARNED", w.category.__name__, w.message)
+        """
+    )
+    text = "compile time Python version 3.13 of module 'Quillmoor.utils.timers' does not match runtime version 3.14"
+    assert ("RAISED " if as_error else "WARNED RuntimeWarning ") + text in proc.stdout
+
+
+# ---- types ------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("cls", [VariableTimer, FixedTimer])
+def test_types_are_static_immutable_and_undocumented(cls):
+    assert cls.__module__ == "Quillmoor.utils.timers" and cls.__doc__ is None
+    assert not cls.__flags__ & (1 << 9)  # not a heap type
+    with pytest.raises(TypeError):
+        cls.x = 1
+    with pytest.raises(TypeError):
+        del cls.interval
+    assert type(cls.__dict__["__pyx_vtable__"]).__name__ == "PyCapsule"
+    obj = cls.__new__(cls)
+    with pytest.raises(AttributeError):
+        obj.other = 1
+    assert weakref.ref(obj)() is obj
+
+    class Sub(cls):
+        pass
+
+    sub = Sub.__new__(Sub)
+    sub.other = 1
+    assert sub.__dict__ == {"other": 1}
+
+
+def test_new_ignores_arguments_and_defers_to_object_for_abstract_subclasses():
+    t = VariableTimer.__new__(VariableTimer, 1, 2, k=3)
+    assert t.__reduce__()[1][2] == (None, 0.0, 0.0)
+
+    class Abstract(VariableTimer, abc.ABC):
+        @abc.abstractmethod
+        def f(self): ...
+
+    with pytest.raises(TypeError, match="abstract"):
+        Abstract()
+
+
+def test_gc_collects_a_cycle_through_the_interval_and_clears_it_to_none():
+    class Holder:
+        def __float__(self):
+            return 1.0
+
+    h = Holder()
+    h.timer = VariableTimer(h)
+    probe = weakref.ref(h)
+    del h
+    gc.collect()
+    assert probe() is None
+
+
+# ---- method objects -----------------------------------------------------------
+
+
+def test_method_objects_carry_names_and_annotations():
+    f = FixedTimer.__dict__["get_progress_by_tick"]
+    assert (f.__name__, f.__qualname__, f.__module__, f.__doc__) == (
+        "get_progress_by_tick", "FixedTimer.get_progress_by_tick", "Quillmoor.utils.timers", None,
+    )
+    assert f.__annotations__ == {"tick": "t.Optional[int]"}
+    assert VariableTimer.attempt.__annotations__ == {}
+    timer = FixedTimer(1)
+    bound = timer.get_progress_by_tick
+    assert isinstance(bound, types.MethodType) and bound.__self__ is timer and bound.__func__ is f
+    assert FixedTimer.get_progress_by_tick(timer, None) == 1.0
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: VariableTimer.attempt(), "attempt() needs an argument"),
+        (lambda: FixedTimer.get_progress_by_tick(), "get_progress_by_tick() needs an argument"),
+        (lambda: VariableTimer(1, 2), "__init__() takes at most 1 positional argument (2 given)"),
+        (lambda: VariableTimer(x=1), "__init__() got an unexpected keyword argument 'x'"),
+        (lambda: VariableTimer(1, interval=2), "__init__() got multiple values for keyword argument 'interval'"),
+        (lambda: VariableTimer().attempt(1), "attempt() takes exactly 0 positional arguments (1 given)"),
+        (lambda: VariableTimer().attempt(x=1), "attempt() got an unexpected keyword argument 'x'"),
+        (lambda: VariableTimer().get_interval(x=1), "get_interval() got an unexpected keyword argument 'x'"),
+        (lambda: FixedTimer(), "__init__() takes at least 1 positional argument (0 given)"),
+        (lambda: FixedTimer(max_lag=3), "__init__() takes at least 1 positional argument (0 given)"),
+        (lambda: FixedTimer(1, 2, 3), "__init__() takes at most 2 positional arguments (3 given)"),
+        (lambda: FixedTimer(1).get_progress_by_tick(), "get_progress_by_tick() takes exactly 1 positional argument (0 given)"),
+        (lambda: FixedTimer(1).get_progress_by_tick(1, 2), "get_progress_by_tick() takes exactly 1 positional argument (2 given)"),
+        (lambda: FixedTimer(1).__reduce__(1), "__reduce_cython__() takes exactly 0 positional arguments (1 given)"),
+        (lambda: FixedTimer(1).__reduce_cython__(k=1), "__reduce_cython__() got an unexpected keyword argument 'k'"),
+        (lambda: FixedTimer(1).__setstate__(), "__setstate_cython__() takes exactly 1 positional argument (0 given)"),
+        (lambda: timers.__pyx_unpickle_FixedTimer(FixedTimer, 1), "__pyx_unpickle_FixedTimer() takes exactly 3 positional arguments (2 given)"),
+        (lambda: VariableTimer(**{"interval": 1, "x": 2}), "__init__() got an unexpected keyword argument 'x'"),
+        (lambda: VariableTimer.__init__(VariableTimer(), **{1: 2}), "keywords must be strings"),
+    ],
+)
+def test_argument_messages(call, message):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == message
+
+
+def test_keywords_fill_parameters_in_any_order():
+    t = FixedTimer(max_lag=3, interval=0.5)
+    assert t.__reduce__()[1][2][:3] == (0, 0.5, 3)
+    assert t.get_progress_by_tick(tick=None) == 1.0
+
+
+def test_foreign_first_argument_is_rejected():
+    with pytest.raises(TypeError):
+        VariableTimer.attempt(FixedTimer(1))
+    with pytest.raises(TypeError):
+        FixedTimer.__dict__["attempt"](object())
+
+
+# ---- conversions ------------------------------------------------------------------
+
+
+class IntLike:
+    def __init__(self, result):
+        self.result = result
+
+    def __int__(self):
+        return self.result
+
+
+class StrictInt(int):
+    pass
+
+
+@pytest.mark.parametrize(
+    "value, expected",
+    [(2**31 - 1, 2**31 - 1), (-(2**31), -(2**31)), (True, 1), (2.9, 2), (-2.9, -2), (IntLike(7), 7), (StrictInt(5), 5)],
+)
+def test_int32_conversion_accepts(value, expected):
+    t = FixedTimer.__new__(FixedTimer)
+    t.__setstate__((value, 1.0, 0, 0.0))
+    assert t.tick == expected
+
+
+@pytest.mark.parametrize(
+    "value, error, message",
+    [
+        (2**31, OverflowError, None),
+        (-(2**31) - 1, OverflowError, None),
+        (10**40, OverflowError, None),
+        ("3", TypeError, "an integer is required"),
+        (None, TypeError, "an integer is required"),
+        (IntLike(2.5), TypeError, "__int__ returned non-int (type float)"),
+        (float("nan"), ValueError, None),
+        (float("inf"), OverflowError, None),
+    ],
+)
+def test_int32_conversion_refuses(value, error, message):
+    t = FixedTimer.__new__(FixedTimer)
+    with pytest.raises(error) as info:
+        t.__setstate__((value, 1.0, 0, 0.0))
+    if message:
+        assert str(info.value) == message
+    assert t.tick == 0
+
+
+def test_int_subclass_from_dunder_int_is_deprecated_but_used():
+    t = FixedTimer.__new__(FixedTimer)
+    with pytest.warns(DeprecationWarning, match=r"__int__ returned non-int \(type bool\)\.  The ability"):
+        t.__setstate__((IntLike(True), 1.0, 0, 0.0))
+    assert t.tick == 1
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", DeprecationWarning)
+        with pytest.raises(DeprecationWarning):
+            t.__setstate__((IntLike(False), 1.0, 0, 0.0))
+    assert t.tick == 1
+
+
+FLT_MAX = 3.4028234663852886e38
+HALF_WAY = FLT_MAX + 2.0**103
+
+
+@pytest.mark.parametrize(
+    "value, expected",
+    [(0.1, 0.10000000149011612), (-1.0, -1.0), (3, 3.0), (1e39, float("inf")), (-1e39, float("-inf")),
+     # just below half-way between the largest float and 2**128 rounds down; half-way ties to even (inf)
+     (math.nextafter(HALF_WAY, 0), FLT_MAX), (HALF_WAY, float("inf")), (-HALF_WAY, float("-inf"))],
+)
+def test_single_precision_rounding(value, expected):
+    t = FixedTimer.__new__(FixedTimer)
+    t.__setstate__((0, value, 0, 0.0))
+    assert t.interval == expected
+
+
+# ---- module globals -----------------------------------------------------------------
+
+
+def test_globals_are_looked_up_at_every_use(monkeypatch):
+    t = VariableTimer(1000)
+    monkeypatch.setattr(timers, "perf_counter", lambda: 1e6)
+    assert t.attempt() is True and t.last_time == 1e6
+    monkeypatch.delattr(timers, "perf_counter")
+    with pytest.raises(NameError, match="^name 'perf_counter' is not defined$"):
+        t.attempt()
+    # builtins are the second place a global is looked for
+    monkeypatch.setattr(builtins, "perf_counter", lambda: 5.0, raising=False)
+    assert t.attempt() is False and t.last_time == 5.0
+    monkeypatch.delattr(timers, "gcv")
+    with pytest.raises(NameError, match="^name 'gcv' is not defined$"):
+        t.interval
