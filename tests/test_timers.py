@@ -1,6 +1,7 @@
 """VariableTimer and FixedTimer against a substituted clock."""
 
 import math
+from fractions import Fraction
 import pickle
 import struct
 
@@ -218,15 +219,23 @@ def test_negative_max_lag_skips_ahead_without_undefined_overflow(timers_clock):
     assert t.tick == (0 + 2**31 + 1) - 2**32  # F - max_lag + 1, wrapped to 32 bits
 
 
-def test_count_wraps_at_the_32_bit_limit(timers_clock):
+def test_ideal_count_past_the_32_bit_range_overflows(timers_clock):
     t = FixedTimer.__new__(FixedTimer)
-    t.__setstate__((2**31 - 1, 1.0, 2**31 - 1, 0.0))
-    t.get_ideal_ticks  # noqa: B018
-    timers_clock.now = 2.0**31 - 0.5
+    t.__setstate__((2**31 - 1000, 1.0, 10, 0.0))
+    timers_clock.now = 2.0**31
     with pytest.raises(OverflowError):
-        t.attempt()  # floor of the ideal count does not fit
-    timers_clock.now = 2.0**31 - 200
-    assert t.attempt() is False
+        t.attempt()  # the floored ideal count does not fit
+    assert t.tick == 2**31 - 1000
+
+
+def test_count_wraps_at_the_32_bit_limit():
+    class Exact(FixedTimer):
+        ideal_ticks = property(lambda self: Fraction(2**31 - 1) + Fraction(1, 2))
+
+    t = Exact.__new__(Exact)
+    t.__setstate__((2**31 - 2, 1.0, 10, 0.0))
+    assert t.attempt() is True and t.tick == 2**31 - 1
+    assert t.attempt() is True and t.tick == -(2**31)
 
 
 @pytest.mark.parametrize(

@@ -1,0 +1,186 @@
+import copy
+import pickle
+import weakref
+
+import pytest
+
+from Quillmoor.utils import flag as flag_module
+from Quillmoor.utils.flag import Flag
+
+unpickle = flag_module.__pyx_unpickle_Flag
+CHECKSUMS = (0xFF4302A, 0x7EFEF59, 0x1A4B494)
+
+
+def depth(f):
+    reduced = f.__reduce__()
+    return (reduced[2] if len(reduced) == 3 else reduced[1][2])[0]
+
+
+class Attrs(Flag):
+    pass
+
+
+def test_nesting_and_exceptions():
+    f = Flag()
+    assert not f and f.value is False
+    with f as bound:
+        assert bound is None and f and f.value is True
+        with f:
+            assert depth(f) == 2
+        assert f
+    assert not f
+    with pytest.raises(KeyError):
+        with f:
+            raise KeyError
+    assert depth(f) == 0
+
+
+def test_unmatched_exits_leave_a_debt():
+    f = Flag()
+    assert f.__exit__(None, None, None) is None
+    assert depth(f) == -1 and not f and f.value is False
+    f.__enter__(1, 2, k=3)
+    assert not f
+    f.__enter__()
+    assert f
+    with f:
+        f.__init__()
+    assert depth(f) == -1
+
+
+@pytest.mark.parametrize(
+    "start, step, expected",
+    [(2**31 - 1, "__enter__", -(2**31)), (-(2**31), "__exit__", 2**31 - 1)],
+)
+def test_depth_wraps_at_32_bit_limits(start, step, expected):
+    f = unpickle(Flag, CHECKSUMS[0], (start,))
+    getattr(f, step)()
+    assert depth(f) == expected and bool(f) is (expected > 0)
+
+
+@pytest.mark.parametrize(
+    "value, truth",
+    [(0, False), (3, True), (-1, True), (0.5, False), (-2.9, True), (True, True)],
+)
+def test_truth_of_subclass_value_by_integer_conversion(value, truth):
+    class Custom(Flag):
+        pass
+
+    Custom.value = value
+    assert bool(Custom()) is truth
+
+
+@pytest.mark.parametrize(
+    "value, error, message",
+    [("x", TypeError, "an integer is required"), (2**31, OverflowError, None), (None, TypeError, None)],
+)
+def test_truth_errors_propagate(value, error, message):
+    class Custom(Flag):
+        pass
+
+    Custom.value = value
+    with pytest.raises(error) as info:
+        bool(Custom())
+    if message:
+        assert str(info.value) == message
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: Flag(1), "__init__() takes exactly 0 positional arguments (1 given)"),
+        (lambda: Flag(x=1), "__init__() got an unexpected keyword argument 'x'"),
+        (lambda: Flag.__enter__(), "unbound method Flag.__enter__() needs an argument"),
+        (lambda: Flag.__exit__(), "unbound method Flag.__exit__() needs an argument"),
+    ],
+)
+def test_argument_errors(call, message):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == message
+
+
+def test_type_traits():
+    f = Flag.__new__(Flag, 1, 2, k=3)
+    assert depth(f) == 0
+    for name in ("value", "other"):
+        with pytest.raises(AttributeError):
+            setattr(f, name, 1)
+    with pytest.raises(TypeError):
+        weakref.ref(f)
+    with pytest.raises(TypeError):
+        Flag.x = 1
+    with pytest.raises(TypeError):
+        Flag.__enter__(object())
+    assert Flag.__exit__.__annotations__ == {"args": "t.Any", "kwargs": "t.Any"}
+
+
+PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
+
+
+@pytest.mark.parametrize(
+    "clone",
+    [copy.copy, copy.deepcopy] + [(lambda p: lambda f: pickle.loads(pickle.dumps(f, p)))(p) for p in PROTOCOLS],
+    ids=["copy", "deepcopy"] + [f"protocol{p}" for p in PROTOCOLS],
+)
+def test_round_trips(clone):
+    f = Flag()
+    f.__enter__()
+    f.__enter__()
+    assert f.__reduce__() == (unpickle, (Flag, CHECKSUMS[0], (2,)))
+    assert depth(clone(f)) == 2
+    a = Attrs()
+    a.__exit__()
+    a.x = 1
+    assert a.__reduce__() == (unpickle, (Attrs, CHECKSUMS[0], None), (-1, {"x": 1}))
+    back = clone(a)
+    assert type(back) is Attrs and depth(back) == -1 and back.x == 1
+
+
+@pytest.mark.parametrize(
+    "state, error, after",
+    [
+        ((5,), None, 5),
+        ((5, {}), None, 5),
+        ((5, None), None, 5),
+        ((), IndexError, 1),
+        ((5, {"a": 1}), AttributeError, 5),
+        ((2**31,), OverflowError, 1),
+        ((2.9,), None, 2),
+        (("3",), TypeError, 1),
+        (None, TypeError, 1),
+        ([5], TypeError, 1),
+    ],
+)
+def test_setstate(state, error, after):
+    f = Flag()
+    f.__enter__()
+    if error:
+        with pytest.raises(error):
+            f.__setstate__(state)
+    else:
+        assert f.__setstate__(state) is None
+    assert depth(f) == after
+
+
+@pytest.mark.parametrize(
+    "args, error, message",
+    [
+        ((Flag, 1, (3,)), pickle.PickleError,
+         "Incompatible checksums (0x1 vs (0xff4302a, 0x7efef59, 0x1a4b494) = (_depth))"),
+        ((Flag, 2**31, (3,)), OverflowError, None),
+        ((Flag, CHECKSUMS[0], [3]), TypeError, "Argument '__pyx_state' has incorrect type (expected tuple, got list)"),
+        ((dict, CHECKSUMS[0], None), TypeError, None),
+    ],
+)
+def test_hostile_reconstruction(args, error, message):
+    with pytest.raises(error) as info:
+        unpickle(*args)
+    if message:
+        assert str(info.value) == message
+
+
+@pytest.mark.parametrize("checksum", CHECKSUMS)
+def test_reconstruction_accepts_every_checksum(checksum):
+    assert depth(unpickle(Flag, checksum, (3,))) == 3
+    assert depth(unpickle(Flag, checksum, None)) == 0

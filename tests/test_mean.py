@@ -1,0 +1,347 @@
+import copy
+import math
+import pickle
+import sys
+import weakref
+
+import pytest
+
+from Quillmoor.utils import mean as mean_module
+from Quillmoor.utils.mean import Mean
+
+unpickle = mean_module.__pyx_unpickle_Mean
+CHECKSUMS = (0x7523BAC, 0x6B0B77C, 0x99E16A9)
+INT_MAX = 2**31 - 1
+
+
+class Recording(Mean):
+    """Records what the class's own code passes to add."""
+
+    def __init__(self):
+        super().__init__()
+        self.seen = []
+
+    def add(self, value):
+        self.seen.append(value)
+        return "ignored"
+
+
+class Attrs(Mean):
+    pass
+
+
+def restored(count, total=0.0):
+    return unpickle(Mean, CHECKSUMS[0], (count, total))
+
+
+# -- arithmetic -------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "samples, total, value",
+    [
+        ([], 0.0, 0),
+        ([1, 2], 3.0, 1.5),
+        ([0.1, 0.2], 0.30000001192092896, 0.15000000596046448),
+        ([1, 2, 4], 7.0, 2.3333332538604736),  # single-precision division
+        ([16777216, 1], 16777216.0, 8388608.0),  # the float sum absorbs the 1
+        ([1e39], math.inf, math.inf),
+        ([-1, -1.0], -2.0, -1.0),  # -1 is a sample, not a failed conversion
+    ],
+)
+def test_single_precision_results(samples, total, value):
+    m = Mean()
+    for s in samples:
+        assert m.add(s) is m
+    assert (m.count, len(m), bool(m)) == (len(samples), len(samples), bool(samples))
+    assert m.total == total
+    assert m.get_value() == m.value == value
+    assert type(m.value) is (float if samples else int)
+
+
+def test_mutators_return_self_and_reset():
+    m = Mean()
+    assert m.add(1).add(value=2).extend([3]).count == 3
+    m.__init__()
+    assert (m.count, m.total) == (0, 0.0)
+    assert m.extend(()).extend([]) is m
+    assert m.add(5).clear() is m and m.count == 0
+
+
+def test_inplace_add():
+    m = Mean()
+    same = m
+    m += 3
+    assert m is same and (m.count, m.total) == (1, 3.0)
+    with pytest.raises(TypeError):
+        m += Mean()
+    assert (m.count, m.total) == (1, 3.0)
+    with pytest.raises(TypeError):
+        m + 1
+
+
+# -- extend -----------------------------------------------------------------------
+
+
+class EndsWithStopSubclass:
+    class Stop(StopIteration):
+        pass
+
+    def __init__(self):
+        self.items = [1, 2]
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        if self.items:
+            return self.items.pop(0)
+        raise self.Stop
+
+
+@pytest.mark.parametrize(
+    "make",
+    [lambda: [1, 2, 3], lambda: (1, 2, 3), lambda: (x for x in (1, 2, 3)), lambda: {1: 0, 2: 0, 3: 0}],
+    ids=["list", "tuple", "generator", "dict"],
+)
+def test_extend_sources(make):
+    m = Mean().extend(make())
+    assert (m.count, m.total) == (3, 6.0)
+
+
+def test_extend_iterator_stop_subclass_ends_walk():
+    assert Mean().extend(EndsWithStopSubclass()).count == 2
+
+
+def failing_generator():
+    yield 1
+    raise ValueError("boom")
+
+
+@pytest.mark.parametrize(
+    "values, error, count",
+    [
+        ([1, 2, "x", 4], TypeError, 2),
+        ((1, None), TypeError, 1),
+        ("12", TypeError, 0),
+        (5, TypeError, 0),
+        (failing_generator(), ValueError, 1),
+        ([1, 10**400], OverflowError, 1),
+    ],
+)
+def test_extend_keeps_partial_progress(values, error, count):
+    m = Mean()
+    with pytest.raises(error):
+        m.extend(values)
+    assert m.count == count
+
+
+def test_extend_follows_a_list_that_changes_while_walked():
+    values = []
+
+    class Grows:
+        def __float__(self):
+            values.append(10)
+            return 1.0
+
+    class Empties:
+        def __float__(self):
+            values.clear()
+            return 1.0
+
+    values[:] = [Grows(), 2]
+    assert Mean().extend(values).count == 3  # walked to the new end
+    values[:] = [Empties(), 2, 3]
+    assert Mean().extend(values).count == 1  # no read past the shrunk end
+
+
+# -- overrides --------------------------------------------------------------------
+
+
+def test_internal_calls_use_python_override_of_add():
+    m = Recording()
+    assert m.extend([1, 0.1]) is m
+    m += 5
+    assert m.seen == [1.0, 0.10000000149011612, 5.0]
+    assert all(type(v) is float for v in m.seen)
+    assert m.count == 0  # only the override ran
+    assert Mean.add(m, 1) is m and m.count == 1 and len(m.seen) == 3
+    assert m.add(2) == "ignored"
+
+
+def test_instance_attribute_counts_as_override():
+    m = Attrs()
+    seen = []
+    m.add = seen.append
+    m.extend([1])
+    assert seen == [1.0] and m.count == 0
+
+
+def test_value_uses_python_override_of_get_value():
+    class Fixed(Mean):
+        def get_value(self):
+            return "override"
+
+    m = Fixed().add(1)
+    assert m.value == "override"
+    assert Mean.get_value(m) == 1.0
+
+
+# -- calls ------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda m: m.add(), "add() takes exactly 1 positional argument (0 given)"),
+        (lambda m: m.add(1, 2), "add() takes exactly 1 positional argument (2 given)"),
+        (lambda m: m.add(x=1), "add() got an unexpected keyword argument 'x'"),
+        (lambda m: m.add(1, value=2), "add() got multiple values for keyword argument 'value'"),
+        (lambda m: m.extend(), "extend() takes exactly 1 positional argument (0 given)"),
+        (lambda m: m.clear(1), "clear() takes exactly 0 positional arguments (1 given)"),
+        (lambda m: m.get_value(x=1), "get_value() got an unexpected keyword argument 'x'"),
+        (lambda m: Mean(1), "__init__() takes exactly 0 positional arguments (1 given)"),
+        (lambda m: Mean(x=1), "__init__() got an unexpected keyword argument 'x'"),
+        (lambda m: Mean.add(), "add() needs an argument"),
+        (lambda m: m.__reduce__(1), "__reduce_cython__() takes exactly 0 positional arguments (1 given)"),
+    ],
+)
+def test_argument_errors(call, message):
+    m = Mean().add(1)
+    with pytest.raises(TypeError) as info:
+        call(m)
+    assert str(info.value) == message
+    assert m.count == 1
+
+
+def test_method_rejects_foreign_instance():
+    with pytest.raises(TypeError):
+        Mean.add(1.0, 2.0)
+
+
+def test_type_traits():
+    m = Mean()
+    for name in ("count", "total", "value", "other"):
+        with pytest.raises(AttributeError):
+            setattr(m, name, 1)
+    with pytest.raises(TypeError):
+        weakref.ref(m)
+    with pytest.raises(TypeError):
+        Mean.x = 1
+    with pytest.raises(TypeError):
+        del Mean.value
+    assert Mean.extend.__annotations__ == {"values": "t.Iterable[float]"}
+    assert Mean.add.__qualname__ == "Mean.add" and Mean.add.__module__ == "Quillmoor.utils.mean"
+
+
+# -- counts a float cannot describe -----------------------------------------------
+
+
+def test_negative_restored_count():
+    m = restored(-3, 6.0)
+    assert m.get_value() == 0 and type(m.value) is int
+    for probe in (len, bool):
+        with pytest.raises(ValueError, match=r"__len__\(\) should return >= 0"):
+            probe(m)
+
+
+def test_count_wraps_at_32_bit_limit():
+    m = restored(INT_MAX, 1.0).add(1)
+    assert m.count == -(2**31) and m.value == 0
+    with pytest.raises(ValueError):
+        len(m)
+    m += 1
+    assert m.count == -(2**31) + 1
+
+
+# -- pickling ---------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+def test_pickle_round_trip(protocol):
+    m = Mean().extend([0.1, 0.2, 1e39])
+    back = pickle.loads(pickle.dumps(m, protocol))
+    assert type(back) is Mean and (back.count, back.total) == (3, math.inf)
+
+
+@pytest.mark.parametrize("clone", [copy.copy, copy.deepcopy, lambda m: pickle.loads(pickle.dumps(m))])
+def test_subclass_state_travels_with_its_dict(clone):
+    m = Attrs().add(0.1)
+    m.tag = [1]
+    assert m.__reduce__()[1] == (Attrs, CHECKSUMS[0], None)
+    back = clone(m)
+    assert type(back) is Attrs and (back.count, back.total, back.tag) == (1, m.total, [1])
+
+
+@pytest.mark.parametrize(
+    "state, error, after",
+    [
+        ((2, "x"), TypeError, (2, 7.0)),  # the count is already set
+        ((2**31, 0.0), OverflowError, (1, 7.0)),
+        ((3, 10**400), OverflowError, (3, 7.0)),
+        ((4,), IndexError, (4, 7.0)),
+        ((), IndexError, (1, 7.0)),
+        (("1", 0.0), TypeError, (1, 7.0)),
+        ((5, 1.0, {"a": 1}), AttributeError, (5, 1.0)),  # a plain Mean has no dict
+        (None, TypeError, (1, 7.0)),
+        ([1, 2.0], TypeError, (1, 7.0)),
+        (type("T", (tuple,), {})((1, 2.0)), TypeError, (1, 7.0)),
+    ],
+)
+def test_hostile_setstate(state, error, after):
+    m = Mean().add(7)
+    with pytest.raises(error):
+        m.__setstate__(state)
+    assert (m.count, m.total) == after
+
+
+@pytest.mark.parametrize("state", [(2, math.nan, None), (2, -math.inf, {}), (2, 2.5)])
+def test_setstate_accepts_odd_floats_and_empty_extras(state):
+    m = Mean()
+    m.__setstate__(state)
+    assert m.count == 2 and m.total == pytest.approx(state[1], nan_ok=True)
+
+
+@pytest.mark.parametrize("checksum", CHECKSUMS)
+def test_reconstruction_accepts_every_checksum(checksum):
+    m = unpickle(Mean, checksum, (2, 3.0))
+    assert (m.count, m.value) == (2, 1.5)
+    assert unpickle(Attrs, checksum, None).count == 0
+
+
+@pytest.mark.parametrize(
+    "args, error, message",
+    [
+        ((Mean, 1, (1, 2.0)), pickle.PickleError,
+         "Incompatible checksums (0x1 vs (0x7523bac, 0x6b0b77c, 0x99e16a9) = (_count, _sum))"),
+        ((Mean, 2**31, (1, 2.0)), OverflowError, None),
+        ((Mean, CHECKSUMS[0], [1, 2.0]), TypeError,
+         "Argument '__pyx_state' has incorrect type (expected tuple, got list)"),
+        ((int, CHECKSUMS[0], None), TypeError, None),
+        ((Mean, CHECKSUMS[0]), TypeError, "__pyx_unpickle_Mean() takes exactly 3 positional arguments (2 given)"),
+    ],
+)
+def test_hostile_reconstruction(args, error, message):
+    with pytest.raises(error) as info:
+        unpickle(*args)
+    if message:
+        assert str(info.value) == message
+
+
+def test_failing_paths_do_not_leak():
+    m = Recording()
+
+    def run():
+        for _ in range(200):
+            for bad in ([1, "x"], 5, failing_generator()):
+                try:
+                    Mean().extend(bad)
+                except (TypeError, ValueError):
+                    pass
+            m.extend((1.5,))
+            m.seen.clear()
+
+    run()
+    before = sys.getallocatedblocks()
+    run()
+    assert sys.getallocatedblocks() - before < 50

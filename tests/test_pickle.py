@@ -1,0 +1,235 @@
+"""The pickled form shared by all five classes."""
+
+import copy
+import hashlib
+import pickle
+import re
+import sys
+
+import pytest
+
+from conftest import run_python
+from Quillmoor.utils import flag, glidecell, mean, timers
+
+MEMBERS = {
+    timers.VariableTimer: ["_interval", "_last_time", "_next_time"],
+    timers.FixedTimer: ["_count", "_interval", "_max_lag", "_start_time"],
+    glidecell._GlideCell: ["_delay", "_interpolation_func", "_is_flash", "_next", "_value"],
+    mean.Mean: ["_count", "_sum"],
+    flag.Flag: ["_depth"],
+}
+CLASSES = list(MEMBERS)
+
+
+def module_of(cls):
+    return sys.modules[cls.__module__]
+
+
+def reconstructor(cls):
+    return getattr(module_of(cls), "__pyx_unpickle_" + cls.__name__)
+
+
+def sample(cls):
+    """An instance with non-default state in every member."""
+    if cls is timers.VariableTimer:
+        return cls(2.5)
+    if cls is timers.FixedTimer:
+        return cls(0.5, 3)
+    if cls is glidecell._GlideCell:
+        c = cls(max, 1.5, 4.0, True)
+        c.set_value(9.0, flash=False)
+        return c
+    if cls is mean.Mean:
+        return cls().extend([1.0, 2.5, 0.1])
+    f = cls()
+    f.__enter__()
+    f.__enter__()
+    return f
+
+
+def state(obj):
+    r = obj.__reduce__()
+    return r[2] if len(r) == 3 else r[1][2]
+
+
+def expected_checksums(names):
+    text = " ".join(sorted(names)).encode()
+    return [int(h(text).hexdigest()[:7], 16) for h in (hashlib.sha256, hashlib.sha1, hashlib.md5)]
+
+
+@pytest.mark.parametrize("cls", CLASSES)
+def test_checksums_follow_from_the_member_names(cls):
+    names = MEMBERS[cls]
+    checksums = expected_checksums(names)
+    assert state(sample(cls)) and sample(cls).__reduce__()[1][1] == checksums[0]
+    with pytest.raises(pickle.PickleError) as info:
+        reconstructor(cls)(cls, 1, None)
+    expected = "Incompatible checksums (0x1 vs ({}) = ({}))".format(
+        ", ".join(hex(c) for c in checksums), ", ".join(names)
+    )
+    assert str(info.value) == expected
+    for c in checksums:
+        assert type(reconstructor(cls)(cls, c, None)) is cls
+
+
+@pytest.mark.parametrize("cls", CLASSES)
+@pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+def test_round_trip_every_protocol(cls, protocol):
+    obj = sample(cls)
+    back = pickle.loads(pickle.dumps(obj, protocol))
+    assert type(back) is cls and state(back) == state(obj)
+
+
+@pytest.mark.parametrize("cls", CLASSES)
+def test_copies_and_subclasses_with_attributes(cls):
+    obj = sample(cls)
+    for dup in (copy.copy(obj), copy.deepcopy(obj)):
+        assert type(dup) is cls and dup is not obj and state(dup) == state(obj)
+
+    sub_cls = type("Sub" + cls.__name__, (cls,), {"__module__": __name__})
+    globals()[sub_cls.__name__] = sub_cls
+    sub = sub_cls.__new__(sub_cls)
+    sub.__setstate__(state(obj))
+    sub.extra = [1, 2]
+    r = sub.__reduce__()
+    assert len(r) == 3 and r[1] == (sub_cls, expected_checksums(MEMBERS[cls])[0], None)
+    assert r[2][-1] == {"extra": [1, 2]}
+    back = pickle.loads(pickle.dumps(sub))
+    assert type(back) is sub_cls and back.extra == [1, 2] and state(back) == state(sub)
+
+
+def test_reduce_forms():
+    f = flag.Flag()
+    assert f.__reduce__() == (flag.__pyx_unpickle_Flag, (flag.Flag, 267661354, (0,)))
+
+    class Sub(flag.Flag):
+        pass
+
+    s = Sub()
+    assert s.__reduce__() == (flag.__pyx_unpickle_Flag, (Sub, 267661354, (0,)))
+    s.x = 1
+    assert s.__reduce__() == (flag.__pyx_unpickle_Flag, (Sub, 267661354, None), (0, {"x": 1}))
+    v = timers.VariableTimer.__new__(timers.VariableTimer)
+    assert len(v.__reduce__()) == 2
+    assert len(timers.VariableTimer(1).__reduce__()) == 3
+
+
+def test_class_entries():
+    for cls in CLASSES:
+        d = cls.__dict__
+        assert d["__reduce__"].__name__ == "__reduce_cython__"
+        assert d["__setstate__"].__name__ == "__setstate_cython__"
+        assert d["__reduce_cython__"].__qualname__ == cls.__name__ + ".__reduce_cython__"
+        assert d["__setstate_cython__"].__qualname__ == cls.__name__ + ".__setstate_cython__"
+        f = reconstructor(cls)
+        assert (f.__module__, f.__qualname__) == (cls.__module__, "__pyx_unpickle_" + cls.__name__)
+
+
+def test_rebound_and_deleted_reconstruction_function(monkeypatch):
+    monkeypatch.setattr(flag, "__pyx_unpickle_Flag", len)
+    assert flag.Flag().__reduce__()[0] is len
+    monkeypatch.delattr(flag, "__pyx_unpickle_Flag")
+    with pytest.raises(NameError, match="^name '__pyx_unpickle_Flag' is not defined$"):
+        pickle.dumps(flag.Flag())
+
+
+def test_a_pickle_made_in_another_process_loads_here():
+    proc = run_python(
+        """
+        import pickle, sys
+        from Quillmoor.utils import flag, mean, timers, glidecell
+        f = flag.Flag(); f.__enter__()
+        objs = [timers.FixedTimer(0.25, 7), timers.VariableTimer(3), mean.Mean().add(2).add(5),
+                glidecell.GlideCell(max, 2.0, "start"), f]
+        sys.stdout.write(pickle.dumps(objs).hex())
+        """
+    )
+    fixed, variable, m, cell, f = pickle.loads(bytes.fromhex(proc.stdout))
+    assert (fixed.interval, fixed.tick, variable.interval, m.value, cell.get_value(), f.value) == (
+        0.25, 0, 3.0, 3.5, "start", True,
+    )
+    assert type(cell) is glidecell.GlideCell
+
+
+# ---- refusals ------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("cls", CLASSES)
+def test_setstate_refusals(cls):
+    obj = cls.__new__(cls)
+    with pytest.raises(TypeError, match=r"^cannot pass None into a C function argument that is declared 'not None'$"):
+        obj.__setstate__(None)
+    with pytest.raises(TypeError, match=r"^Expected tuple, got list$"):
+        obj.__setstate__([0] * 5)
+    with pytest.raises(TypeError, match=r"^Expected tuple, got MyTuple$"):
+        obj.__setstate__(type("MyTuple", (tuple,), {})((0,) * 5))
+    with pytest.raises(IndexError):
+        obj.__setstate__(())
+    with pytest.raises(TypeError, match=r"^__setstate_cython__\(\) takes exactly 1 positional argument \(2 given\)$"):
+        obj.__setstate__((), ())
+    good = state(sample(cls))
+    obj.__setstate__(__pyx_state=good)
+    assert state(obj) == good
+    obj.__setstate__(good + (None,))
+    obj.__setstate__(good + ({},))
+    with pytest.raises(AttributeError):
+        obj.__setstate__(good + ({"a": 1},))  # after the members were written
+    assert state(obj) == good
+
+
+@pytest.mark.parametrize("cls", CLASSES)
+def test_reconstruction_refusals(cls):
+    f = reconstructor(cls)
+    checksum = expected_checksums(MEMBERS[cls])[0]
+    with pytest.raises(OverflowError):
+        f(cls, 2**31, None)
+    with pytest.raises(TypeError):
+        f(cls, "1", None)
+    with pytest.raises(TypeError, match=r"^Argument '__pyx_state' has incorrect type \(expected tuple, got list\)$"):
+        f(cls, checksum, [0])
+    with pytest.raises(TypeError):
+        f(int, checksum, None)
+    with pytest.raises(TypeError):
+        f(5, checksum, None)
+    bare = f(__pyx_state=None, __pyx_checksum=checksum, __pyx_type=cls)
+    assert type(bare) is cls
+
+
+def test_partial_state_setting_keeps_earlier_members():
+    m = mean.Mean().add(1.0)
+    with pytest.raises(TypeError):
+        m.__setstate__((2, "x"))
+    assert (m.count, m.total) == (2, 1.0)
+
+
+def test_negative_checksum_is_shown_as_32_bits():
+    with pytest.raises(pickle.PickleError, match=re.escape("(0xffffffff vs")):
+        flag.__pyx_unpickle_Flag(flag.Flag, -1, None)
+
+
+HOSTILE_ITEMS = [None, "x", b"x", 1.5, float("nan"), float("inf"), -(2**31), 2**31, 10**100, -(10**100), (), [], {},
+                 True, 1j, object()]
+
+
+@pytest.mark.parametrize("cls", CLASSES)
+@pytest.mark.parametrize("item", HOSTILE_ITEMS, ids=repr)
+def test_hostile_states_raise_or_restore(cls, item):
+    """Any item in any position: a Python exception or a usable object, never a crash."""
+    n = len(MEMBERS[cls])
+    checksum = expected_checksums(MEMBERS[cls])[0]
+    for i in range(n):
+        st = list(state(sample(cls)))[:n]
+        st[i] = item
+        try:
+            obj = reconstructor(cls)(cls, checksum, tuple(st))
+        except (TypeError, ValueError, OverflowError, IndexError):
+            continue
+        try:
+            obj.__reduce__()
+            for name in dir(obj):
+                if not name.startswith("__"):
+                    attr = getattr(obj, name)
+                    if callable(attr) and name in ("get_value", "attempt", "get_progress", "get_interval"):
+                        attr()
+        except (TypeError, ValueError, OverflowError, ZeroDivisionError, IndexError, AttributeError):
+            pass
