@@ -115,41 +115,23 @@ def test_type_traits():
     assert Flag.__exit__.__annotations__ == {"args": "t.Any", "kwargs": "t.Any"}
 
 
-PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
-
-
-@pytest.mark.parametrize(
-    "clone",
-    [copy.copy, copy.deepcopy] + [(lambda p: lambda f: pickle.loads(pickle.dumps(f, p)))(p) for p in PROTOCOLS],
-    ids=["copy", "deepcopy"] + [f"protocol{p}" for p in PROTOCOLS],
-)
-def test_round_trips(clone):
-    f = Flag()
-    f.__enter__()
-    f.__enter__()
-    assert f.__reduce__() == (unpickle, (Flag, CHECKSUMS[0], (2,)))
-    assert depth(clone(f)) == 2
+def test_subclass_round_trip_keeps_negative_depth_and_dict():
     a = Attrs()
     a.__exit__()
     a.x = 1
-    assert a.__reduce__() == (unpickle, (Attrs, CHECKSUMS[0], None), (-1, {"x": 1}))
-    back = clone(a)
-    assert type(back) is Attrs and depth(back) == -1 and back.x == 1
+    for back in (copy.deepcopy(a), pickle.loads(pickle.dumps(a))):
+        assert type(back) is Attrs and depth(back) == -1 and back.x == 1 and not back
 
 
 @pytest.mark.parametrize(
     "state, error, after",
     [
-        ((5,), None, 5),
-        ((5, {}), None, 5),
         ((5, None), None, 5),
-        ((), IndexError, 1),
-        ((5, {"a": 1}), AttributeError, 5),
+        ((2.9,), None, 2),  # truncated by the integer conversion
+        ((-(2**31),), None, -(2**31)),
         ((2**31,), OverflowError, 1),
-        ((2.9,), None, 2),
         (("3",), TypeError, 1),
-        (None, TypeError, 1),
-        ([5], TypeError, 1),
+        ((5, {"a": 1}), AttributeError, 5),  # set before the dict step fails
     ],
 )
 def test_setstate(state, error, after):
@@ -161,26 +143,3 @@ def test_setstate(state, error, after):
     else:
         assert f.__setstate__(state) is None
     assert depth(f) == after
-
-
-@pytest.mark.parametrize(
-    "args, error, message",
-    [
-        ((Flag, 1, (3,)), pickle.PickleError,
-         "Incompatible checksums (0x1 vs (0xff4302a, 0x7efef59, 0x1a4b494) = (_depth))"),
-        ((Flag, 2**31, (3,)), OverflowError, None),
-        ((Flag, CHECKSUMS[0], [3]), TypeError, "Argument '__pyx_state' has incorrect type (expected tuple, got list)"),
-        ((dict, CHECKSUMS[0], None), TypeError, None),
-    ],
-)
-def test_hostile_reconstruction(args, error, message):
-    with pytest.raises(error) as info:
-        unpickle(*args)
-    if message:
-        assert str(info.value) == message
-
-
-@pytest.mark.parametrize("checksum", CHECKSUMS)
-def test_reconstruction_accepts_every_checksum(checksum):
-    assert depth(unpickle(Flag, checksum, (3,))) == 3
-    assert depth(unpickle(Flag, checksum, None)) == 0

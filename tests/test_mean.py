@@ -1,4 +1,3 @@
-import copy
 import math
 import pickle
 import sys
@@ -83,34 +82,30 @@ def test_inplace_add():
 # -- extend -----------------------------------------------------------------------
 
 
-class EndsWithStopSubclass:
+class StopsWithSubclass:
     class Stop(StopIteration):
         pass
 
     def __init__(self):
-        self.items = [1, 2]
+        self.items = [1, 2, 3]
 
     def __iter__(self):
         return self
 
     def __next__(self):
-        if self.items:
-            return self.items.pop(0)
-        raise self.Stop
+        if not self.items:
+            raise self.Stop
+        return self.items.pop(0)
 
 
 @pytest.mark.parametrize(
     "make",
-    [lambda: [1, 2, 3], lambda: (1, 2, 3), lambda: (x for x in (1, 2, 3)), lambda: {1: 0, 2: 0, 3: 0}],
-    ids=["list", "tuple", "generator", "dict"],
+    [list, tuple, lambda v: (x for x in v), dict.fromkeys, lambda v: StopsWithSubclass()],
+    ids=["list", "tuple", "generator", "dict", "stop-subclass"],
 )
 def test_extend_sources(make):
-    m = Mean().extend(make())
+    m = Mean().extend(make([1, 2, 3]))
     assert (m.count, m.total) == (3, 6.0)
-
-
-def test_extend_iterator_stop_subclass_ends_walk():
-    assert Mean().extend(EndsWithStopSubclass()).count == 2
 
 
 def failing_generator():
@@ -202,8 +197,6 @@ def test_value_uses_python_override_of_get_value():
         (lambda m: m.get_value(x=1), "get_value() got an unexpected keyword argument 'x'"),
         (lambda m: Mean(1), "__init__() takes exactly 0 positional arguments (1 given)"),
         (lambda m: Mean(x=1), "__init__() got an unexpected keyword argument 'x'"),
-        (lambda m: Mean.add(), "add() needs an argument"),
-        (lambda m: m.__reduce__(1), "__reduce_cython__() takes exactly 0 positional arguments (1 given)"),
     ],
 )
 def test_argument_errors(call, message):
@@ -212,11 +205,6 @@ def test_argument_errors(call, message):
         call(m)
     assert str(info.value) == message
     assert m.count == 1
-
-
-def test_method_rejects_foreign_instance():
-    with pytest.raises(TypeError):
-        Mean.add(1.0, 2.0)
 
 
 def test_type_traits():
@@ -254,78 +242,42 @@ def test_count_wraps_at_32_bit_limit():
     assert m.count == -(2**31) + 1
 
 
-# -- pickling ---------------------------------------------------------------------
+# -- restored state ---------------------------------------------------------------
+# (the pickled form shared by every class is covered in test_pickle.py)
 
 
 @pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
-def test_pickle_round_trip(protocol):
-    m = Mean().extend([0.1, 0.2, 1e39])
+def test_pickle_keeps_single_precision_sum_exactly(protocol):
+    m = Attrs().extend([0.1, 0.2])
+    m.tag = "kept"
     back = pickle.loads(pickle.dumps(m, protocol))
-    assert type(back) is Mean and (back.count, back.total) == (3, math.inf)
-
-
-@pytest.mark.parametrize("clone", [copy.copy, copy.deepcopy, lambda m: pickle.loads(pickle.dumps(m))])
-def test_subclass_state_travels_with_its_dict(clone):
-    m = Attrs().add(0.1)
-    m.tag = [1]
-    assert m.__reduce__()[1] == (Attrs, CHECKSUMS[0], None)
-    back = clone(m)
-    assert type(back) is Attrs and (back.count, back.total, back.tag) == (1, m.total, [1])
+    assert (type(back), back.count, back.total, back.tag) == (Attrs, 2, 0.30000001192092896, "kept")
 
 
 @pytest.mark.parametrize(
     "state, error, after",
     [
-        ((2, "x"), TypeError, (2, 7.0)),  # the count is already set
         ((2**31, 0.0), OverflowError, (1, 7.0)),
-        ((3, 10**400), OverflowError, (3, 7.0)),
-        ((4,), IndexError, (4, 7.0)),
-        ((), IndexError, (1, 7.0)),
+        ((3, 10**400), OverflowError, (3, 7.0)),  # the count is already set
         (("1", 0.0), TypeError, (1, 7.0)),
+        ((2.9, 1e39), None, (2, math.inf)),
+        ((2, -math.inf, None), None, (2, -math.inf)),
         ((5, 1.0, {"a": 1}), AttributeError, (5, 1.0)),  # a plain Mean has no dict
-        (None, TypeError, (1, 7.0)),
-        ([1, 2.0], TypeError, (1, 7.0)),
-        (type("T", (tuple,), {})((1, 2.0)), TypeError, (1, 7.0)),
     ],
 )
 def test_hostile_setstate(state, error, after):
     m = Mean().add(7)
-    with pytest.raises(error):
+    if error:
+        with pytest.raises(error):
+            m.__setstate__(state)
+    else:
         m.__setstate__(state)
     assert (m.count, m.total) == after
 
 
-@pytest.mark.parametrize("state", [(2, math.nan, None), (2, -math.inf, {}), (2, 2.5)])
-def test_setstate_accepts_odd_floats_and_empty_extras(state):
-    m = Mean()
-    m.__setstate__(state)
-    assert m.count == 2 and m.total == pytest.approx(state[1], nan_ok=True)
-
-
-@pytest.mark.parametrize("checksum", CHECKSUMS)
-def test_reconstruction_accepts_every_checksum(checksum):
-    m = unpickle(Mean, checksum, (2, 3.0))
-    assert (m.count, m.value) == (2, 1.5)
-    assert unpickle(Attrs, checksum, None).count == 0
-
-
-@pytest.mark.parametrize(
-    "args, error, message",
-    [
-        ((Mean, 1, (1, 2.0)), pickle.PickleError,
-         "Incompatible checksums (0x1 vs (0x7523bac, 0x6b0b77c, 0x99e16a9) = (_count, _sum))"),
-        ((Mean, 2**31, (1, 2.0)), OverflowError, None),
-        ((Mean, CHECKSUMS[0], [1, 2.0]), TypeError,
-         "Argument '__pyx_state' has incorrect type (expected tuple, got list)"),
-        ((int, CHECKSUMS[0], None), TypeError, None),
-        ((Mean, CHECKSUMS[0]), TypeError, "__pyx_unpickle_Mean() takes exactly 3 positional arguments (2 given)"),
-    ],
-)
-def test_hostile_reconstruction(args, error, message):
-    with pytest.raises(error) as info:
-        unpickle(*args)
-    if message:
-        assert str(info.value) == message
+def test_nan_sum_is_restored():
+    m = unpickle(Mean, CHECKSUMS[2], (2, math.nan))
+    assert m.count == 2 and math.isnan(m.total) and math.isnan(m.value)
 
 
 def test_failing_paths_do_not_leak():

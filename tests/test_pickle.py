@@ -231,5 +231,5 @@ def test_hostile_states_raise_or_restore(cls, item):
                     attr = getattr(obj, name)
                     if callable(attr) and name in ("get_value", "attempt", "get_progress", "get_interval"):
                         attr()
-        except (TypeError, ValueError, OverflowError, ZeroDivisionError, IndexError, AttributeError):
+        except (TypeError, ValueError, OverflowError, ZeroDivisionError, IndexError, KeyError, AttributeError):
             pass
