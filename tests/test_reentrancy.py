@@ -1,0 +1,261 @@
+"""Python code called from inside an operation (the clock, gcv, an
+interpolation function, an override, a sample's __float__, an iterator) may
+re-enter or re-initialise the same object, delete the module global in use,
+or raise.  The object must stay usable and the interpreter must not crash."""
+
+import gc
+
+import pytest
+
+from Quillmoor.utils import flag, glidecell, mean, timers
+from Quillmoor.utils.calculated_value import CalculatedValue
+
+
+class Boom(Exception):
+    pass
+
+
+def usable(obj):
+    """The object still answers its main operations and pickles."""
+    obj.__reduce__()
+    if isinstance(obj, timers.VariableTimer):
+        obj.attempt(), obj.interval, obj.last_time
+    elif isinstance(obj, timers.FixedTimer):
+        obj.tick, obj.interval
+    elif isinstance(obj, glidecell._GlideCell):
+        obj.is_interpolated, obj.next_value
+    elif isinstance(obj, mean.Mean):
+        mean.Mean.add(obj, 1.0).value
+    gc.collect()
+
+
+# ---- timers -----------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("action", ["reinit", "delete-clock", "raise"])
+def test_clock_reenters_variable_timer(monkeypatch, action):
+    t = timers.VariableTimer(1.0)
+
+    def clock():
+        clock.depth += 1
+        if action == "reinit":
+            if clock.depth == 1:
+                t.__init__(CalculatedValue(lambda: 5.0))  # reads this clock again
+        elif action == "delete-clock":
+            monkeypatch.delattr(timers, "perf_counter", raising=False)
+        else:
+            raise Boom
+        return 100.0
+
+    clock.depth = 0
+    monkeypatch.setattr(timers, "perf_counter", clock)
+    try:
+        t.attempt()
+    except (Boom, NameError):
+        pass
+    monkeypatch.setattr(timers, "perf_counter", lambda: 200.0, raising=False)
+    usable(t)
+
+
+def test_gcv_deletes_itself_and_replaces_the_interval(monkeypatch):
+    t = timers.VariableTimer()
+    from Quillmoor.utils import calculated_value
+
+    def resolver(value):
+        monkeypatch.delattr(timers, "gcv")
+        return 2.0
+
+    monkeypatch.setattr(timers, "gcv", resolver)
+    assert t.interval == 2.0
+    with pytest.raises(NameError, match="name 'gcv' is not defined"):
+        t.interval
+    monkeypatch.setattr(timers, "gcv", calculated_value.gcv, raising=False)
+    usable(t)
+
+
+def test_fixed_timer_override_reinitialises_mid_attempt(timers_clock):
+    class Restless(timers.FixedTimer):
+        def get_ideal_ticks(self):
+            self.__init__(0.25, 1)  # resets the count while attempt() runs
+            return 50.5
+
+    t = Restless(1.0)
+    timers_clock.now = 10.0
+    # Both readings reset the count; then floor(50.5) - max_lag + 1.
+    assert t.attempt() is True and t.tick == 50
+    usable(t)
+
+
+def test_floor_that_removes_math(monkeypatch, timers_clock):
+    import math
+
+    class FakeMath:
+        @staticmethod
+        def floor(x):
+            monkeypatch.delattr(timers, "math")
+            return math.floor(x)
+
+    timers_clock.now = 0.0
+    t = timers.FixedTimer(1.0)
+    timers_clock.now = 3.5
+    monkeypatch.setattr(timers, "math", FakeMath)
+    assert t.attempt() is True
+    with pytest.raises(NameError, match="name 'math' is not defined"):
+        t.attempt()
+    usable(t)
+
+
+# ---- glide cell ---------------------------------------------------------------------
+
+
+class Clock:
+    def __init__(self):
+        self.now = 0.0
+        self.hook = None
+
+    def perf_counter(self):
+        if self.hook:
+            hook, self.hook = self.hook, None
+            hook()
+        return self.now
+
+
+@pytest.fixture
+def cell_clock(monkeypatch):
+    c = Clock()
+    monkeypatch.setattr(glidecell, "time", c)
+    return c
+
+
+def lerp(a, b, p):
+    return a + (b - a) * p
+
+
+def test_clock_resets_the_cell_while_it_reads(cell_clock):
+    cell = glidecell._GlideCell(lerp, 2.0, 0.0)
+    cell.set_value(10.0)
+    cell_clock.now = 1.0
+    cell_clock.hook = lambda: cell.__init__(lerp, 1.0, 7.0)
+    assert cell.get_value() == 7.0  # read after the reset: idle at 7
+    usable(cell)
+
+
+def test_gcv_starts_a_glide_on_the_same_cell(monkeypatch, cell_clock):
+    cell = glidecell._GlideCell(lerp, "outer", 0.0)
+    calls = []
+
+    def resolver(delay):
+        calls.append(delay)
+        if delay == "outer":
+            cell.__init__(lerp, "inner", 1.0)
+            cell.set_value(3.0)
+        return 2.0
+
+    monkeypatch.setattr(glidecell, "gcv", resolver)
+    cell.set_value(5.0)
+    assert calls == ["outer", "inner"] and cell.next_value == 5.0
+    usable(cell)
+
+
+def test_time_module_removed_by_the_clock(monkeypatch, cell_clock):
+    cell = glidecell._GlideCell(lerp, 2.0, 0.0)
+    cell_clock.hook = lambda: monkeypatch.delattr(glidecell, "time")
+    assert cell.get_value() == 0.0
+    with pytest.raises(NameError, match="name 'time' is not defined"):
+        cell.get_value()
+    usable(cell)
+
+
+# ---- mean --------------------------------------------------------------------------
+
+
+class Sample:
+    def __init__(self, value, action):
+        self.value = value
+        self.action = action
+
+    def __float__(self):
+        self.action()
+        return self.value
+
+
+def test_sample_clears_its_mean_during_add():
+    m = mean.Mean().extend([1.0, 2.0])
+    m.add(Sample(5.0, m.clear))
+    assert (m.count, m.total) == (1, 5.0)
+
+
+def test_iterator_reinitialises_the_mean():
+    m = mean.Mean()
+
+    def items():
+        yield 1.0
+        m.__init__()
+        yield 2.0
+        raise Boom
+
+    with pytest.raises(Boom):
+        m.extend(items())
+    assert (m.count, m.total) == (1, 2.0)
+    usable(m)
+
+
+def test_list_emptied_while_it_is_walked():
+    m = mean.Mean()
+    values = [1.0, 2.0, 3.0]
+    values[1] = Sample(2.0, values.clear)
+    m.extend(values)
+    assert m.count == 2  # the walk ends at the new, shorter length
+    usable(m)
+
+
+def test_override_that_extends_recursively():
+    class Echo(mean.Mean):
+        def add(self, value):
+            mean.Mean.add(self, value)
+            if value < 3:
+                self.extend([value + 1])
+
+    m = Echo()
+    m.extend([1.0])
+    assert m.count == 3 and m.total == 6.0
+    usable(m)
+
+
+# ---- flag and pickling ---------------------------------------------------------------
+
+
+def test_value_property_that_enters_the_flag():
+    class Busy(flag.Flag):
+        @property
+        def value(self):
+            self.__enter__()
+            return flag.Flag.value.__get__(self)
+
+    f = Busy()
+    assert bool(f) is True and f.__reduce__()[1][2] == (1,)
+
+
+def test_state_item_that_restores_state_recursively():
+    m = mean.Mean()
+
+    class Nested:
+        def __int__(self):
+            m.__setstate__((7, 2.0))
+            return 3
+
+    m.__setstate__((Nested(), 1.5))
+    assert (m.count, m.total) == (3, 1.5)
+
+
+def test_dict_attribute_that_mutates_during_reduce():
+    class Sneaky(timers.VariableTimer):
+        @property
+        def __dict__(self):
+            self.__setstate__((None, 0.0, 0.0))  # drops the interval being pickled
+            return {"k": 1}
+
+    t = Sneaky.__new__(Sneaky)
+    t.__init__(3.0)
+    r = t.__reduce__()
+    assert r[2][0] == 3.0 and r[2][-1] == {"k": 1}
