@@ -333,3 +333,39 @@ def test_globals_are_looked_up_at_every_use(monkeypatch):
     monkeypatch.delattr(timers, "gcv")
     with pytest.raises(NameError, match="^name 'gcv' is not defined$"):
         t.interval
+
+
+# ---- table of overridable methods ------------------------------------------------------
+
+
+def vtable_slot(cls, index, restype, *argtypes):
+    """Slot `index` of the class's published table, callable from Python."""
+    import ctypes
+
+    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
+    get_pointer.restype, get_pointer.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
+    table = get_pointer(cls.__dict__["__pyx_vtable__"], None)
+    address = ctypes.c_void_p.from_address(table + index * ctypes.sizeof(ctypes.c_void_p)).value
+    # PYFUNCTYPE: the call keeps the interpreter lock, as compiled callers do.
+    return ctypes.PYFUNCTYPE(restype, ctypes.py_object, *argtypes)(address)
+
+
+def test_vtable_slots_run_the_methods_with_and_without_dispatch(timers_clock):
+    import ctypes
+
+    attempt = vtable_slot(VariableTimer, 0, ctypes.py_object, ctypes.c_int)
+    get_interval = vtable_slot(VariableTimer, 1, ctypes.c_float, ctypes.c_int)
+
+    class Custom(VariableTimer):
+        def attempt(self):
+            return "overridden"
+
+        def get_interval(self):
+            return 0.5
+
+    timers_clock.now = 10.0
+    plain, custom = VariableTimer(2), Custom(2)
+    assert get_interval(plain, 0) == 2.0 and get_interval(custom, 0) == 0.5 and get_interval(custom, 1) == 2.0
+    assert attempt(custom, 0) == "overridden"
+    timers_clock.now = 20.0
+    assert attempt(custom, 1) is True and custom.last_time == 20.0
