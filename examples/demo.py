@@ -1,58 +1,125 @@
-"""A small polling loop that uses all four modules.
+"""A tiny terminal animation built from all four modules.
 
-A fixed-rate simulation steps ten times a second, a variable timer decides
-when to retarget a gliding value, a running mean tracks how long each pass of
-the loop takes, and a flag marks the stretch of code that is "busy".
+A ball bounces between two walls.  Its physics runs at a fixed 20 steps a
+second (FixedTimer) while the screen is redrawn as often as the loop goes,
+drawing the ball between its last two positions (FixedTimer.progress).  Each
+bounce scores ten points and the score bar glides to the new total
+(GlideCell).  Every second an autosave runs (VariableTimer); it saves two
+parts, each in its own nested `with saving:` block, and the screen shows
+"saving" while any of them is open (Flag).  The average frame time is kept
+by a Mean.
+
+    ./dev demo          # three seconds
+    ./dev demo 10       # ten seconds
 """
 
 import sys
 import time
 
-from Quillmoor.utils.calculated_value import CalculatedValue
 from Quillmoor.utils.flag import Flag
 from Quillmoor.utils.glidecell import GlideCell
 from Quillmoor.utils.mean import Mean
 from Quillmoor.utils.timers import FixedTimer, VariableTimer
 
+WIDTH = 40
+STEP = 1 / 20  # seconds of simulated time per physics step
 
-def lerp(a: float, b: float, p: float) -> float:
-    return a + (b - a) * p
+
+def lerp(start: float, target: float, progress: float) -> float:
+    return start + (target - start) * progress
 
 
-def bar(value: float, width: int = 30) -> str:
-    filled = max(0, min(width, round(value / 100 * width)))
-    return "#" * filled + "." * (width - filled)
+def bar(fraction: float) -> str:
+    filled = max(0, min(WIDTH, round(fraction * WIDTH)))
+    return "#" * filled + "." * (WIDTH - filled)
+
+
+def track(position: float) -> str:
+    cells = ["."] * WIDTH
+    cells[max(0, min(WIDTH - 1, round(position * (WIDTH - 1))))] = "o"
+    return "".join(cells)
+
+
+class Screen:
+    """Redraws its lines in place on a terminal; elsewhere prints a snapshot twice a second."""
+
+    def __init__(self) -> None:
+        self.live = sys.stdout.isatty()
+        self.drawn = 0
+        self.next_snapshot = 0.0
+
+    def show(self, lines: list[str], now: float, snapshot: bool = False) -> None:
+        if self.live:
+            up = f"\x1b[{self.drawn}F" if self.drawn else ""
+            sys.stdout.write(up + "".join(f"\x1b[2K{line}\n" for line in lines))
+            sys.stdout.flush()
+            self.drawn = len(lines)
+        elif snapshot or now >= self.next_snapshot:
+            print("\n".join(lines) + "\n")
+            self.next_snapshot = now + 0.5
 
 
 def main(seconds: float = 3.0) -> None:
-    step = FixedTimer(0.1)  # ten simulation steps a second
-    # Retarget every 0.6 s at first, then more often as time goes on.
-    start = time.perf_counter()
-    retarget = VariableTimer(CalculatedValue(lambda: max(0.2, 0.6 - (time.perf_counter() - start) / 5)))
-    level = GlideCell(lerp, 0.4, 0.0)  # glides over 0.4 s to each new target
-    frame_time = Mean()
-    busy = Flag()
-    targets = [80.0, 20.0, 100.0, 50.0, 0.0, 65.0]
-    which = 0
-    last = time.perf_counter()
-    while time.perf_counter() - start < seconds:
+    physics = FixedTimer(STEP, max_lag=5)
+    autosave = VariableTimer(1.0)
+    score = GlideCell(lerp, 0.4, 0.0)  # the shown score glides over 0.4 s
+    frame_ms = Mean()
+    saving = Flag()
+    screen = Screen()
+
+    x, speed = 0.0, 0.9  # position 0..1 across the track, track widths per second
+    previous_x = x
+    points = 0
+    saves = 0
+    start = last = time.perf_counter()
+
+    def draw(now: float, snapshot: bool = False) -> None:
+        drawn_x = previous_x + (x - previous_x) * physics.progress
+        status = "saving..." if saving else f"saved {saves}x"
+        screen.show(
+            [
+                f" time   {now - start:4.1f} s of {seconds:g}",
+                f" ball   [{track(drawn_x)}]  {physics.tick} physics steps (FixedTimer)",
+                f" score  [{bar(score.get_value() / 200)}]  {points} (GlideCell)",
+                f" frame  {frame_ms.value:5.2f} ms on average over {frame_ms.count} frames (Mean)",
+                f" save   {status:<12} every {autosave.interval:g} s (VariableTimer, Flag)",
+            ],
+            now,
+            snapshot,
+        )
+
+    def save_part(now: float) -> None:
+        with saving:  # nested inside save()'s block: the flag stays true
+            draw(now, snapshot=True)
+            time.sleep(0.03)  # stands in for writing a file
+
+    def save(now: float) -> None:
+        nonlocal saves
+        with saving:
+            save_part(now)
+            save_part(now)
+            saves += 1
+
+    while True:
         now = time.perf_counter()
-        frame_time += (now - last) * 1000.0
+        if now - start >= seconds:
+            break
+        frame_ms += (now - last) * 1000
         last = now
-        if retarget.attempt():
-            with busy:
-                level.set_value(targets[which % len(targets)])
-                which += 1
-        if step.attempt():
-            shown = level.get_value()
-            print(
-                f"step {step.tick:3d}  level {shown:6.1f} [{bar(shown)}]"
-                f"  gliding={'yes' if level.is_interpolated else 'no '}"
-                f"  retarget every {retarget.interval:4.2f}s"
-                f"  busy={bool(busy)}"
-            )
-        time.sleep(0.002)
-    print(f"{frame_time.count} passes, mean pass {frame_time.value:.3f} ms, {step.tick} steps")
+        while physics.attempt():  # catch up with the clock, one fixed step at a time
+            previous_x, x = x, x + speed * STEP
+            if not 0.0 <= x <= 1.0:  # bounce off a wall
+                speed = -speed
+                x = max(0.0, min(1.0, x))
+                points += 10
+                score.set_value(float(points))
+        if autosave.attempt():
+            save(now)
+        draw(now)
+        time.sleep(1 / 60)
+
+    draw(time.perf_counter(), snapshot=True)
+    print(f"{physics.tick} physics steps, {frame_ms.count} frames, {points} points, {saves} saves")
 
 
 if __name__ == "__main__":

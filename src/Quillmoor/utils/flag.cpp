@@ -45,6 +45,7 @@ ClassSpec flag_spec{
     .init = flag_init,
     .getset = flag_getset,
     .extra_slots = flag_slots,
+    .text_signature = "Flag()\n--\n\n",
     .install = ClassSlots<flag_spec>::install,
 };
 

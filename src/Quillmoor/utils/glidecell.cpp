@@ -100,6 +100,7 @@ ClassSpec gc_spec{
     .unpickle_name = &n_unpickle__GlideCell,
     .init = gc_init,
     .getset = gc_getset,
+    .text_signature = "_GlideCell(interpolation_func, delay, default=None, flash=False)\n--\n\n",
     .install = ClassSlots<gc_spec>::install,
 };
 
@@ -207,15 +208,15 @@ bool gc_get_progress_impl(GlideCell* self, double now, double& out) {
     return true;
 }
 
+// `now` becomes a float object only when an override receives it.
 bool gc_get_progress(GlideCell* self, double now, double& out) {
-    if (may_override(obj(self))) {
-        Ref now_obj = Ref::steal(PyFloat_FromDouble(now));
-        if (!now_obj) return false;
-        Ref r;
-        if (!call_override(obj(self), n__get_progress, gc__get_progress_def, r, {now_obj.get()})) return false;
-        if (r) return to_double(r.get(), out);
-    }
-    return gc_get_progress_impl(self, now, out);
+    Ref found;
+    if (!find_override(obj(self), n__get_progress, gc__get_progress_def, found)) return false;
+    if (!found) return gc_get_progress_impl(self, now, out);
+    Ref now_obj = Ref::steal(PyFloat_FromDouble(now));
+    if (!now_obj) return false;
+    Ref r = Ref::steal(PyObject_CallOneArg(found.get(), now_obj.get()));
+    return r && to_double(r.get(), out);
 }
 
 bool gc_get_delay_impl(GlideCell* self, double& out) {
@@ -258,14 +259,12 @@ Ref gc_get_value_impl(GlideCell* self, double now) {
 }
 
 Ref gc_get_value(GlideCell* self, double now) {
-    if (may_override(obj(self))) {
-        Ref now_obj = Ref::steal(PyFloat_FromDouble(now));
-        if (!now_obj) return Ref();
-        Ref r;
-        if (!call_override(obj(self), n__get_value, gc__get_value_def, r, {now_obj.get()})) return Ref();
-        if (r) return r;
-    }
-    return gc_get_value_impl(self, now);
+    Ref found;
+    if (!find_override(obj(self), n__get_value, gc__get_value_def, found)) return Ref();
+    if (!found) return gc_get_value_impl(self, now);
+    Ref now_obj = Ref::steal(PyFloat_FromDouble(now));
+    if (!now_obj) return Ref();
+    return Ref::steal(PyObject_CallOneArg(found.get(), now_obj.get()));
 }
 
 Ref gc_get_value_now_impl(GlideCell* self) {

@@ -72,6 +72,7 @@ ClassSpec mean_spec{
     .init = mean_init,
     .getset = mean_getset,
     .extra_slots = mean_slots,
+    .text_signature = "Mean()\n--\n\n",
     .install = ClassSlots<mean_spec>::install,
 };
 
@@ -115,14 +116,16 @@ PyObject* mean_get_value_impl(Mean* self) {
 // rounded sample, and `result` holds what it returned; it stays empty when the
 // built-in ran.
 bool mean_add_dispatch(Mean* self, float v, Ref& result) {
-    if (may_override(obj(self))) {
-        Ref arg = Ref::steal(float_result(v));
-        if (!arg) return false;
-        if (!call_override(obj(self), n_add, mean_add_def, result, {arg.get()})) return false;
-        if (result) return true;
+    Ref found;
+    if (!find_override(obj(self), n_add, mean_add_def, found)) return false;
+    if (!found) {
+        mean_add_impl(self, v);
+        return true;
     }
-    mean_add_impl(self, v);
-    return true;
+    Ref arg = Ref::steal(float_result(v));
+    if (!arg) return false;
+    result = Ref::steal(PyObject_CallOneArg(found.get(), arg.get()));
+    return static_cast<bool>(result);
 }
 
 // add as the class's own code calls it: an override's result is dropped.
@@ -139,11 +142,19 @@ bool mean_add_object(Mean* self, PyObject* item) {
 // Samples added before a failure stay added.
 bool mean_extend_impl(Mean* self, PyObject* values) {
     if (PyList_CheckExact(values)) {
-        // The length is read again at every step: add (an override, a
+        // On a plain Mean an exact float is added without running any Python
+        // code, so it can be read in place; any other item takes a reference
+        // first.  The length is read again at every step: add (an override, a
         // sample's __float__) may grow or shrink the list under us.
+        bool plain = Py_IS_TYPE(obj(self), &mean_spec.type);
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(values); ++i) {
-            Ref item = Ref::steal(PyList_GetItemRef(values, i));
-            if (!item || !mean_add_object(self, item.get())) return false;
+            PyObject* raw = PyList_GET_ITEM(values, i);
+            if (plain && PyFloat_CheckExact(raw)) {
+                mean_add_impl(self, narrow(PyFloat_AS_DOUBLE(raw)));
+                continue;
+            }
+            Ref item = Ref::incref(raw);
+            if (!mean_add_object(self, item.get())) return false;
         }
         return true;
     }

@@ -99,6 +99,7 @@ ClassSpec vt_spec{
     .unpickle_name = &n_unpickle_VariableTimer,
     .init = vt_init,
     .getset = vt_getset,
+    .text_signature = "VariableTimer(interval=0)\n--\n\n",
     .install = ClassSlots<vt_spec>::install,
 };
 
@@ -343,6 +344,7 @@ ClassSpec ft_spec{
     .unpickle_name = &n_unpickle_FixedTimer,
     .init = ft_init,
     .getset = ft_getset,
+    .text_signature = "FixedTimer(interval, max_lag=10)\n--\n\n",
     .install = ClassSlots<ft_spec>::install,
 };
 

@@ -77,8 +77,10 @@ inline bool finish(const Params& p, PyObject** out) {
     return true;
 }
 
-// Vectorcall form.  `out` has room for p.count values.
-inline bool parse_args(const Params& p, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
+// Vectorcall form, everything but the common case of exactly the positional
+// arguments.  `out` has room for p.count values.
+[[gnu::noinline]] inline bool parse_args_general(const Params& p, PyObject* const* args, Py_ssize_t nargs,
+                                                 PyObject* kwnames, PyObject** out) {
     if (nargs > p.count) [[unlikely]] {
         count_error(p.func, p.count, p.required == p.count ? "exactly" : "at most", nargs);
         return false;
@@ -99,11 +101,22 @@ inline bool parse_args(const Params& p, PyObject* const* args, Py_ssize_t nargs,
     return finish(p, out);
 }
 
+// Vectorcall form.  Inlined into every method, where `p` is a constant: a
+// call with all parameters given by position and no keywords costs a compare.
+[[gnu::always_inline]] inline bool parse_args(const Params& p, PyObject* const* args, Py_ssize_t nargs,
+                                              PyObject* kwnames, PyObject** out) {
+    if (nargs == p.count && !kwnames) [[likely]] {
+        for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+        return true;
+    }
+    return parse_args_general(p, args, nargs, kwnames, out);
+}
+
 // Tuple-plus-dict form.  `keep` receives a snapshot of the dict's items that
 // keeps the values taken from it alive for as long as the caller needs them.
 inline bool parse_tuple(const Params& p, PyObject* args, PyObject* kwds, PyObject** out, Ref& keep) {
     Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-    if (!kwds || PyDict_GET_SIZE(kwds) == 0) return parse_args(p, &PyTuple_GET_ITEM(args, 0), nargs, nullptr, out);
+    if (!kwds || PyDict_GET_SIZE(kwds) == 0) return parse_args_general(p, &PyTuple_GET_ITEM(args, 0), nargs, nullptr, out);
     if (nargs > p.count) {
         count_error(p.func, p.count, p.required == p.count ? "exactly" : "at most", nargs);
         return false;

@@ -58,6 +58,9 @@ struct ClassSpec {
     initproc init = nullptr;
     PyGetSetDef* getset = nullptr;
     void (*extra_slots)(PyTypeObject&) = nullptr;
+    // "Name(params)\n--\n\n": the signature alone, so inspect.signature(cls)
+    // shows the constructor's parameters while __doc__ stays None.
+    const char* text_signature = nullptr;
 
     // filled in by ClassSlots<>::install
     void (*install)(ClassSpec&);
@@ -280,7 +283,7 @@ struct ClassSlots {
 
     static inline const MethodDef reduce_def{"__reduce_cython__", reduce, MethodDef::method, nullptr, "($self, /)"};
     static inline const MethodDef setstate_def{"__setstate_cython__", setstate, MethodDef::method, nullptr,
-                                               "($self, __pyx_state, /)"};
+                                               "($self, __pyx_state)"};
 
     static void install(ClassSpec& c) {
         PyTypeObject& t = c.type;
@@ -291,10 +294,12 @@ struct ClassSlots {
             t.tp_clear = clear;
         }
         auto fast = METH_FASTCALL | METH_KEYWORDS;
+        // The docs are signature blocks only: inspect.signature works, __doc__ stays None.
         c.pickle_methods[0] = {"__reduce_cython__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reduce)),
-                               fast, nullptr};
+                               fast, "__reduce_cython__($self, /)\n--\n\n"};
         c.pickle_methods[1] = {"__setstate_cython__",
-                               reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(setstate)), fast, nullptr};
+                               reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(setstate)), fast,
+                               "__setstate_cython__($self, __pyx_state)\n--\n\n"};
         t.tp_methods = c.pickle_methods;
         c.unpickle_def = {c.unpickle_name->text, reconstruct, MethodDef::function, nullptr,
                           "(__pyx_type, __pyx_checksum, __pyx_state)"};
@@ -331,9 +336,17 @@ inline bool ready_class(ClassSpec& c) {
         t.tp_weaklistoffset = c.weaklist_offset;
         t.tp_init = c.init;
         t.tp_getset = c.getset;
+        t.tp_doc = c.text_signature;
         c.install(c);
         if (c.extra_slots) c.extra_slots(t);
         if (PyType_Ready(&t) < 0) return false;
+        // Readying stores the doc without its signature block, an empty string,
+        // in the class dict, where instances would find it: they get None too.
+        if (t.tp_doc) {
+            Ref dict = Ref::steal(PyType_GetDict(&t));
+            if (!dict || PyDict_SetItemString(dict.get(), "__doc__", Py_None) < 0) return false;
+            PyType_Modified(&t);
+        }
         if (c.vtable) {
             Ref capsule = Ref::steal(PyCapsule_New(const_cast<void*>(c.vtable), nullptr, nullptr));
             Ref dict = Ref::steal(PyType_GetDict(&t));

@@ -44,6 +44,12 @@ inline bool to_double(PyObject* o, double& out) noexcept {
         out = PyFloat_AS_DOUBLE(o);
         return true;
     }
+    // A one-digit int is exact in a double, as int.__float__ would give it.
+    // Subclasses may define __float__, so only exact ints.
+    if (PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(o))) {
+        out = static_cast<double>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(o)));
+        return true;
+    }
     double d = PyFloat_AsDouble(o);
     if (d == -1.0 && PyErr_Occurred()) return false;
     out = d;

@@ -11,6 +11,7 @@
 #include "function.hpp"
 
 #include <initializer_list>
+#include <utility>
 
 namespace qm {
 namespace {
@@ -20,15 +21,64 @@ inline bool may_override(PyObject* self) noexcept {
     return (tp->tp_flags & (Py_TPFLAGS_HEAPTYPE | Py_TPFLAGS_IS_ABSTRACT)) != 0 || tp->tp_dictoffset != 0;
 }
 
+enum class Probe { own, other, error };
+
+// Decides, without binding a method, whether ordinary attribute lookup of
+// `name` on `self` would give the class's own built-in `def`.  That lookup
+// takes the first hit along the type's MRO; our function objects are not data
+// descriptors, so the instance dict comes before them.  Reading those dicts
+// directly answers the common case (a subclass that overrides nothing) with
+// no allocation.  Everything else is `other`, and the caller does the full
+// lookup: a custom __getattribute__ or __getattr__, a type in the MRO whose
+// dict is kept elsewhere, another object found first, or the name present in
+// the instance dict.
+inline Probe probe_own(PyObject* self, PyObject* name, const MethodDef& def) {
+    PyTypeObject* tp = Py_TYPE(self);
+    if (tp->tp_getattro != PyObject_GenericGetAttr || !tp->tp_mro) return Probe::other;
+    PyObject* mro = tp->tp_mro;
+    PyObject* found = nullptr;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro) && !found; ++i) {
+        PyObject* dict = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i))->tp_dict;
+        if (!dict) return Probe::other;
+        found = PyDict_GetItemWithError(dict, name);
+        if (!found && PyErr_Occurred()) return Probe::error;
+    }
+    if (!found || !Py_IS_TYPE(found, &g_function_type) || reinterpret_cast<FunctionObject*>(found)->def != &def)
+        return Probe::other;
+    if (tp->tp_dictoffset != 0) {
+        // Made once per instance if it does not exist yet, then reused.
+        Ref dict = Ref::steal(PyObject_GenericGetDict(self, nullptr));
+        if (!dict) return Probe::error;
+        int has = PyDict_Contains(dict.get(), name);
+        if (has != 0) return has < 0 ? Probe::error : Probe::other;
+    }
+    return Probe::own;
+}
+
+// Finds a replacement of `def` on `self`.  Returns false with an exception
+// set on failure.  On success `found` holds the replacement to call, or stays
+// empty when the built-in must run.
+inline bool find_override(PyObject* self, const Name& name, const MethodDef& def, Ref& found) {
+    if (!may_override(self)) return true;
+    switch (probe_own(self, name.get(), def)) {
+        case Probe::own: return true;
+        case Probe::error: return false;
+        case Probe::other: break;
+    }
+    Ref attr = Ref::steal(PyObject_GetAttr(self, name.get()));
+    if (!attr) return false;
+    if (!is_own_function(attr.get(), def)) found = std::move(attr);
+    return true;
+}
+
 // Looks for a replacement of `def` on `self` and calls it with `args`.
 // Returns false with an exception set on failure.  On success `result` holds
 // what the replacement returned, or stays empty when the built-in must run.
 inline bool call_override(PyObject* self, const Name& name, const MethodDef& def, Ref& result,
                           std::initializer_list<PyObject*> args = {}) {
-    if (!may_override(self)) return true;
-    Ref found = Ref::steal(PyObject_GetAttr(self, name.get()));
-    if (!found) return false;
-    if (is_own_function(found.get(), def)) return true;
+    Ref found;
+    if (!find_override(self, name, def, found)) return false;
+    if (!found) return true;
     result = Ref::steal(PyObject_Vectorcall(found.get(), args.begin(), args.size(), nullptr));
     return static_cast<bool>(result);
 }

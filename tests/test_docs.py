@@ -1,0 +1,205 @@
+"""What users meet outside the code: the README's examples, the demo,
+signatures for inspect and help(), the stubs and the packaged files."""
+
+import importlib
+import importlib.metadata
+import inspect
+import os
+import pydoc
+import subprocess
+import sys
+import tarfile
+from pathlib import Path
+
+import pytest
+
+from conftest import run_python
+from readme_examples import examples
+
+ROOT = Path(__file__).resolve().parent.parent
+MODULES = ["timers", "glidecell", "mean", "flag"]
+CLASSES = [
+    ("timers", "VariableTimer"),
+    ("timers", "FixedTimer"),
+    ("glidecell", "_GlideCell"),
+    ("mean", "Mean"),
+    ("flag", "Flag"),
+]
+INSTALLED = os.environ.get("QM_INSTALLED") == "1"
+
+
+def cls_of(module, name):
+    return getattr(importlib.import_module(f"Quillmoor.utils.{module}"), name)
+
+
+# ---- README ----------------------------------------------------------------
+
+README_EXAMPLES = examples()
+
+
+@pytest.mark.parametrize("code", [c for _, c in README_EXAMPLES], ids=[f"line{n}" for n, _ in README_EXAMPLES])
+def test_readme_example_runs(code):
+    # A fresh interpreter each: several examples rebind module clocks.
+    run_python(code)
+
+
+@pytest.mark.parametrize(
+    "needle",
+    ["FixedTimer(", "VariableTimer(", "GlideCell(", "Mean()", "Flag()", "pickle.loads", "class ClampedMean(Mean)"],
+)
+def test_readme_keeps_an_example_of(needle):
+    assert any(needle in code for _, code in README_EXAMPLES)
+
+
+def test_demo_runs_and_shows_every_module():
+    env = dict(os.environ)
+    proc = subprocess.run(
+        [sys.executable, str(ROOT / "examples" / "demo.py"), "1.2"],
+        capture_output=True, text=True, env=env, timeout=60,
+    )
+    assert proc.returncode == 0, proc.stderr
+    for word in ("FixedTimer", "GlideCell", "Mean", "VariableTimer", "saving...", "physics steps,"):
+        assert word in proc.stdout
+
+
+# ---- signatures --------------------------------------------------------------
+
+def compiled_functions():
+    """(id, function, owner class or None) for every method object and reconstruction function."""
+    out = []
+    for module in MODULES:
+        m = importlib.import_module(f"Quillmoor.utils.{module}")
+        for name, obj in vars(m).items():
+            if name.startswith("__pyx_unpickle_"):
+                out.append(pytest.param(obj, None, id=name))
+    for module, cls_name in CLASSES:
+        cls = cls_of(module, cls_name)
+        for name, obj in vars(cls).items():
+            if callable(obj) and type(obj).__name__ in ("compiled_function", "method_descriptor"):
+                out.append(pytest.param(obj, cls, id=f"{cls_name}.{name}"))
+    return out
+
+
+def make(cls):
+    args = {
+        "VariableTimer": (1.0,),
+        "FixedTimer": (1.0,),
+        "_GlideCell": (lambda a, b, p: b, 1.0, 0.0),
+    }.get(cls.__name__, ())
+    return cls(*args)
+
+
+@pytest.mark.parametrize(("func", "owner"), compiled_functions())
+def test_signature_matches_what_the_call_accepts(func, owner):
+    sig = inspect.signature(func)
+    assert func.__doc__ is None
+    params = list(sig.parameters.values())
+    args, kwargs = [], {}
+    if owner is not None:
+        # The instance is positional-only: no keyword reaches it.
+        assert params[0].name == "self" and params[0].kind is inspect.Parameter.POSITIONAL_ONLY
+        params = params[1:]
+        args.append(make(owner))
+    for p in params:
+        if p.kind is inspect.Parameter.VAR_POSITIONAL:
+            args.append(1)
+        elif p.kind is inspect.Parameter.VAR_KEYWORD:
+            kwargs["anything"] = 1
+        else:
+            assert p.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD
+            kwargs[p.name] = None
+    # Every name the signature offers as a keyword is taken as one (the values
+    # may still be refused, with other messages).
+    try:
+        func(*args, **kwargs)
+    except TypeError as e:
+        assert "keyword argument" not in str(e) and "positional argument" not in str(e), e
+    except Exception:
+        pass
+    # One argument more than the signature allows is refused.
+    if not any(p.kind is inspect.Parameter.VAR_POSITIONAL for p in params):
+        with pytest.raises(TypeError, match="positional argument"):
+            func(*args, *[None] * (len(params) + 1))
+
+
+CLASS_SIGNATURES = {
+    "VariableTimer": "(interval=0)",
+    "FixedTimer": "(interval, max_lag=10)",
+    "_GlideCell": "(interpolation_func, delay, default=None, flash=False)",
+    "Mean": "()",
+    "Flag": "()",
+}
+
+
+@pytest.mark.parametrize(("module", "name"), CLASSES)
+def test_class_signature_and_no_docstring(module, name):
+    cls = cls_of(module, name)
+    assert str(inspect.signature(cls)) == CLASS_SIGNATURES[name]
+    # The signature block must not leak out as a docstring, on the class or its instances.
+    assert cls.__doc__ is None and make(cls).__doc__ is None and vars(cls)["__doc__"] is None
+    if CLASS_SIGNATURES[name] != "()":  # help() leaves out an empty signature
+        assert name + CLASS_SIGNATURES[name] in pydoc.render_doc(cls, renderer=pydoc.plaintext)
+
+    class Sub(cls):
+        pass
+
+    assert str(inspect.signature(Sub)) == CLASS_SIGNATURES[name] and Sub.__doc__ is None
+
+
+def test_generic_glide_cell_shows_the_constructor():
+    from Quillmoor.utils.glidecell import GlideCell
+
+    assert inspect.signature(GlideCell) == inspect.signature(cls_of("glidecell", "_GlideCell"))
+
+
+@pytest.mark.parametrize(("module", "name"), [c for c in CLASSES if CLASS_SIGNATURES[c[1]] != "()"])
+def test_signature_defaults_are_the_real_defaults(module, name, monkeypatch):
+    from Quillmoor.utils import timers
+
+    monkeypatch.setattr(timers, "perf_counter", lambda: 5.0)  # same start time for both
+    cls = cls_of(module, name)
+    params = inspect.signature(cls).parameters.values()
+    positional = {"VariableTimer": (), "FixedTimer": (1.0,), "_GlideCell": (lambda a, b, p: b, 1.0)}[name]
+    defaults = [p.default for p in params if p.default is not p.empty]
+    plain, spelled = cls(*positional), cls(*positional, *defaults)
+    assert plain.__reduce__()[1:] == spelled.__reduce__()[1:]
+
+
+# ---- stubs and packaging -------------------------------------------------------
+
+@pytest.mark.parametrize("module", MODULES)
+def test_stub_and_marker_ship_beside_each_module(module):
+    m = importlib.import_module(f"Quillmoor.utils.{module}")
+    here = Path(m.__file__).parent
+    assert (here / f"{module}.pyi").is_file() and (here / "py.typed").is_file()
+    assert (here.parent / "py.typed").is_file()
+    if INSTALLED:
+        assert "site-packages" in str(here)
+
+
+@pytest.mark.skipif(not INSTALLED, reason="checks the pip-installed copy")
+def test_installed_distribution_lists_stubs_and_licence():
+    files = {str(f) for f in importlib.metadata.files("Quillmoor-utils")}
+    for module in MODULES:
+        assert f"Quillmoor/utils/{module}.pyi" in files
+    assert "Quillmoor/utils/py.typed" in files and "Quillmoor/py.typed" in files
+    assert any(f.endswith("LICENSE") for f in files)
+
+
+@pytest.mark.skipif(INSTALLED, reason="needs the source checkout")
+def test_sdist_is_complete(tmp_path):
+    pytest.importorskip("scikit_build_core")
+    proc = subprocess.run(
+        [sys.executable, "-c", f"from scikit_build_core.build import build_sdist; print(build_sdist({str(tmp_path)!r}))"],
+        cwd=ROOT, capture_output=True, text=True, timeout=120,
+    )
+    assert proc.returncode == 0, proc.stderr
+    name = proc.stdout.strip().splitlines()[-1]
+    with tarfile.open(tmp_path / name) as tar:
+        members = {m.split("/", 1)[1] for m in tar.getnames() if "/" in m}
+    wanted = {"pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE", "PKG-INFO", "examples/demo.py"}
+    wanted |= {str(p.relative_to(ROOT)) for p in (ROOT / "src").rglob("*")
+               if p.is_file() and p.suffix in (".cpp", ".hpp", ".py", ".pyi", ".typed")}
+    wanted |= {str(p.relative_to(ROOT)) for p in (ROOT / "tests").glob("*.py")}
+    assert wanted <= members, wanted - members
+    assert not [m for m in members if m.startswith("build/") or m.endswith(".so") or "__pycache__" in m]
