@@ -257,7 +257,13 @@ PyObject* stub(PyObject*, PyObject* const*, Py_ssize_t) { Py_RETURN_NONE; }
 // -- mean ---------------------------------------------------------------------
 
 inline bool add_one(Floor* self, PyObject* x) {
-    double d = PyFloat_CheckExact(x) ? PyFloat_AS_DOUBLE(x) : PyFloat_AsDouble(x);
+    double d;
+    if (PyFloat_CheckExact(x))
+        d = PyFloat_AS_DOUBLE(x);
+    else if (PyLong_CheckExact(x) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(x)))
+        d = static_cast<double>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(x)));
+    else
+        d = PyFloat_AsDouble(x);
     if (d == -1.0 && PyErr_Occurred()) return false;
     self->sum += static_cast<float>(d);
     self->count += 1;

@@ -146,10 +146,13 @@ def baseline():
 
 @pytest.mark.parametrize("name", list(OPERATIONS))
 def test_no_leak(name, baseline):
-    refs, blocks = growth(OPERATIONS[name])
-    # A leak grows in every round; noise from caches does not.
-    assert min(refs) <= max(baseline[0]), f"references grow per round: {refs}"
-    assert min(blocks) <= max(baseline[1]), f"memory blocks grow per round: {blocks}"
+    # A leak grows in every round of every measurement; an interpreter cache
+    # filling up now and then does not, so a growing measurement is repeated.
+    for _ in range(3):
+        refs, blocks = growth(OPERATIONS[name])
+        if min(refs) <= max(baseline[0]) and min(blocks) <= max(baseline[1]):
+            return
+    pytest.fail(f"references grow per round: {refs}; memory blocks: {blocks}")
 
 
 def test_module_import_does_not_leak(baseline):

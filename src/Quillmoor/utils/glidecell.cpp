@@ -187,24 +187,33 @@ Ref record_item(PyObject* record, Py_ssize_t i) {
 
 // -- built-in implementations and their dispatching callers ---------------------
 
+double progress_at(double now, double end, double delay) {
+    if (now > end || delay <= 0.0) return 1.0;
+    double p = 1.0 - (end - now) / delay;
+    if (!(p > 0.0)) p = 0.0;  // NaN too
+    return p < 1.0 ? p : 1.0;
+}
+
 bool gc_get_progress_impl(GlideCell* self, double now, double& out) {
-    if (self->next == Py_None) {
+    PyObject* next = self->next;
+    if (next == Py_None) {
         out = 1.0;
         return true;
     }
-    Ref record = Ref::incref(self->next);  // the conversions below may run Python code
+    // The record the cell itself stores: read in place, nothing can run.
+    if (PyTuple_CheckExact(next) && PyTuple_GET_SIZE(next) >= 3 && PyFloat_CheckExact(PyTuple_GET_ITEM(next, 1)) &&
+        PyFloat_CheckExact(PyTuple_GET_ITEM(next, 2))) {
+        out = progress_at(now, PyFloat_AS_DOUBLE(PyTuple_GET_ITEM(next, 1)),
+                          PyFloat_AS_DOUBLE(PyTuple_GET_ITEM(next, 2)));
+        return true;
+    }
+    Ref record = Ref::incref(next);  // the conversions below may run Python code
     double end, delay;
     Ref item = record_item(record.get(), 1);
     if (!item || !to_double(item.get(), end)) return false;
     item = record_item(record.get(), 2);
     if (!item || !to_double(item.get(), delay)) return false;
-    if (now > end || delay <= 0.0) {
-        out = 1.0;
-        return true;
-    }
-    double p = 1.0 - (end - now) / delay;
-    if (!(p > 0.0)) p = 0.0;  // NaN too
-    out = p < 1.0 ? p : 1.0;
+    out = progress_at(now, end, delay);
     return true;
 }
 
@@ -234,28 +243,45 @@ bool gc_get_delay(GlideCell* self, double& out) {
     return gc_get_delay_impl(self, out);
 }
 
-Ref gc_get_value_impl(GlideCell* self, double now) {
-    if (self->next == Py_None) return Ref::incref(self->value);
-    Ref record = Ref::incref(self->next);
-    Ref items[3];  // target, end time, glide delay
-    if (!unpack_record(record.get(), items)) return Ref();
-    double end;
-    if (!to_double(items[1].get(), end)) return Ref();
-    if (now >= end) {
-        // The glide has ended.  Both members are stored before either old
-        // object is released, so a finaliser that re-enters sees the idle cell.
-        Ref old_value = Ref::steal(std::exchange(self->value, Py_NewRef(items[0].get())));
-        Ref old_next = Ref::steal(std::exchange(self->next, Py_NewRef(Py_None)));
-        return std::move(items[0]);
-    }
+// The glide has ended: the target becomes the value.  Both members are stored
+// before either old object is released, so a finaliser that re-enters sees
+// the idle cell.
+Ref end_glide(GlideCell* self, PyObject* target) {
+    Ref result = Ref::incref(target);  // releasing the record may release the target
+    Ref old_value = Ref::steal(std::exchange(self->value, Py_NewRef(target)));
+    Ref old_next = Ref::steal(std::exchange(self->next, Py_NewRef(Py_None)));
+    return result;
+}
+
+// The value shown while gliding to `target`, which the caller keeps alive.
+Ref interpolate(GlideCell* self, double now, PyObject* target) {
     Ref func = Ref::incref(self->interpolation_func);
     double progress;
     if (!gc_get_progress(self, now, progress)) return Ref();
     Ref start = Ref::incref(self->value);  // as stored once the progress is known
     Ref progress_obj = Ref::steal(PyFloat_FromDouble(progress));
     if (!progress_obj) return Ref();
-    PyObject* args[] = {start.get(), items[0].get(), progress_obj.get()};
+    PyObject* args[] = {start.get(), target, progress_obj.get()};
     return Ref::steal(PyObject_Vectorcall(func.get(), args, 3, nullptr));
+}
+
+Ref gc_get_value_impl(GlideCell* self, double now) {
+    PyObject* next = self->next;
+    if (next == Py_None) return Ref::incref(self->value);
+    // The record the cell itself stores: unpacked in place, nothing can run.
+    if (PyTuple_CheckExact(next) && PyTuple_GET_SIZE(next) == 3 && PyFloat_CheckExact(PyTuple_GET_ITEM(next, 1))) {
+        PyObject* target = PyTuple_GET_ITEM(next, 0);
+        if (now >= PyFloat_AS_DOUBLE(PyTuple_GET_ITEM(next, 1))) return end_glide(self, target);
+        Ref record = Ref::incref(next);  // holds the target through the calls
+        return interpolate(self, now, target);
+    }
+    Ref record = Ref::incref(next);
+    Ref items[3];  // target, end time, glide delay
+    if (!unpack_record(record.get(), items)) return Ref();
+    double end;
+    if (!to_double(items[1].get(), end)) return Ref();
+    if (now >= end) return end_glide(self, items[0].get());
+    return interpolate(self, now, items[0].get());
 }
 
 Ref gc_get_value(GlideCell* self, double now) {

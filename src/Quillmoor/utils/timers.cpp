@@ -430,6 +430,17 @@ PyObject* ft_attempt_impl(FixedTimer* self) {
     Py_RETURN_TRUE;
 }
 
+// The plain instance's arithmetic, for a tick that is exact in a double.
+bool ft_progress_at(FixedTimer* self, double tick, float& out) {
+    float ideal;
+    if (!ft_get_ideal_ticks(self, ideal)) return false;
+    double ahead = tick - static_cast<double>(ideal);
+    ahead = ahead < 1.0 ? ahead : 1.0;  // NaN caps to 1
+    ahead = ahead > 0.0 ? ahead : 0.0;
+    out = narrow(1.0 - ahead);
+    return true;
+}
+
 // progress = 1 - clamp(tick - ideal ticks, 0, 1); `tick` is None or an int.
 bool ft_get_progress_by_tick_impl(FixedTimer* self, PyObject* tick, float& out) {
     if (tick == Py_None) {
@@ -439,13 +450,7 @@ bool ft_get_progress_by_tick_impl(FixedTimer* self, PyObject* tick, float& out) 
     if (plain(self) && PyLong_CheckExact(tick) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(tick))) {
         // A compact int converts to a double exactly, as Python's int - float does.
         double t = static_cast<double>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(tick)));
-        float ideal;
-        if (!ft_get_ideal_ticks(self, ideal)) return false;
-        double ahead = t - static_cast<double>(ideal);
-        ahead = ahead < 1.0 ? ahead : 1.0;  // NaN caps to 1
-        ahead = ahead > 0.0 ? ahead : 0.0;
-        out = narrow(1.0 - ahead);
-        return true;
+        return ft_progress_at(self, t, out);
     }
     Ref ideal = ft_ideal_ticks_attr(self);
     if (!ideal) return false;
@@ -558,6 +563,11 @@ PyObject* ft_ideal_ticks_get(PyObject* self, void*) {
 
 PyObject* ft_progress_get(PyObject* o, void*) {
     FixedTimer* self = as_ft(o);
+    if (plain(self)) {
+        // Its tick is its count, and no override can intervene: no int object needed.
+        float f;
+        return ft_progress_at(self, static_cast<double>(self->count), f) ? float_result(f) : nullptr;
+    }
     Ref tick = plain(self) ? Ref::steal(PyLong_FromLong(self->count)) : Ref::steal(PyObject_GetAttr(o, n_tick.get()));
     if (!tick) return nullptr;
     Ref value = optional_int_value(tick.get());
