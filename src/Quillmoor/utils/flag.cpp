@@ -68,9 +68,9 @@ PyObject* flag_exit_entry(PyObject* self, PyObject* const*, Py_ssize_t, PyObject
 
 const Annotation flag_variadic_annotations[] = {{"args", "t.Any"}, {"kwargs", "t.Any"}, {nullptr, nullptr}};
 const MethodDef flag_enter_def{"__enter__", flag_enter_entry, MethodDef::variadic_method, flag_variadic_annotations,
-                               "($self, /, *args, **kwargs)"};
+                               "($self, /, *args, **kwargs)", method_call<flag_enter_entry>};
 const MethodDef flag_exit_def{"__exit__", flag_exit_entry, MethodDef::variadic_method, flag_variadic_annotations,
-                              "($self, /, *args, **kwargs)"};
+                              "($self, /, *args, **kwargs)", method_call<flag_exit_entry>};
 
 const Params flag_init_spec{"__init__", nullptr, 0, 0};
 int flag_init(PyObject* self, PyObject* args, PyObject* kwds) {

@@ -111,9 +111,12 @@ PyObject* vt_attempt_entry(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 PyObject* vt_get_interval_entry(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 PyObject* vt_get_progress_entry(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
-const MethodDef vt_attempt_def{"attempt", vt_attempt_entry, MethodDef::method, nullptr, "($self, /)"};
-const MethodDef vt_get_interval_def{"get_interval", vt_get_interval_entry, MethodDef::method, nullptr, "($self, /)"};
-const MethodDef vt_get_progress_def{"get_progress", vt_get_progress_entry, MethodDef::method, nullptr, "($self, /)"};
+const MethodDef vt_attempt_def{"attempt", vt_attempt_entry, MethodDef::method, nullptr, "($self, /)",
+                               method_call<vt_attempt_entry>};
+const MethodDef vt_get_interval_def{"get_interval", vt_get_interval_entry, MethodDef::method, nullptr, "($self, /)",
+                                    method_call<vt_get_interval_entry>};
+const MethodDef vt_get_progress_def{"get_progress", vt_get_progress_entry, MethodDef::method, nullptr, "($self, /)",
+                                    method_call<vt_get_progress_entry>};
 
 // -- built-in implementations -------------------------------------------------
 
@@ -357,11 +360,13 @@ PyObject* ft_get_ideal_ticks_entry(PyObject*, PyObject* const*, Py_ssize_t, PyOb
 PyObject* ft_get_progress_by_tick_entry(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
 const Annotation ft_tick_annotations[] = {{"tick", "t.Optional[int]"}, {nullptr, nullptr}};
-const MethodDef ft_attempt_def{"attempt", ft_attempt_entry, MethodDef::method, nullptr, "($self, /)"};
+const MethodDef ft_attempt_def{"attempt", ft_attempt_entry, MethodDef::method, nullptr, "($self, /)",
+                               method_call<ft_attempt_entry>};
 const MethodDef ft_get_ideal_ticks_def{"get_ideal_ticks", ft_get_ideal_ticks_entry, MethodDef::method, nullptr,
-                                       "($self, /)"};
+                                       "($self, /)", method_call<ft_get_ideal_ticks_entry>};
 const MethodDef ft_get_progress_by_tick_def{"get_progress_by_tick", ft_get_progress_by_tick_entry, MethodDef::method,
-                                            ft_tick_annotations, "($self, tick)"};
+                                            ft_tick_annotations, "($self, tick)",
+                                            method_call<ft_get_progress_by_tick_entry>};
 
 // -- built-in implementations -------------------------------------------------
 

@@ -281,9 +281,10 @@ struct ClassSlots {
         return pickle_reconstruct(C, args, nargs, kwnames);
     }
 
-    static inline const MethodDef reduce_def{"__reduce_cython__", reduce, MethodDef::method, nullptr, "($self, /)"};
+    static inline const MethodDef reduce_def{"__reduce_cython__", reduce, MethodDef::method, nullptr, "($self, /)",
+                                             method_call<reduce>};
     static inline const MethodDef setstate_def{"__setstate_cython__", setstate, MethodDef::method, nullptr,
-                                               "($self, __pyx_state)"};
+                                               "($self, __pyx_state)", method_call<setstate>};
 
     static void install(ClassSpec& c) {
         PyTypeObject& t = c.type;

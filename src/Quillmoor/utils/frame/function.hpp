@@ -42,6 +42,7 @@ struct MethodDef {
     Kind kind = method;
     const Annotation* annotations = nullptr;  // terminated by {nullptr, nullptr}
     const char* text_signature = nullptr;     // for inspect.signature, e.g. "($self, tick)"
+    vectorcallfunc call = nullptr;            // method_call<entry> where the call is hot; else the generic one
 };
 
 struct FunctionObject {
@@ -81,6 +82,20 @@ inline PyObject* method_vectorcall(PyObject* callable, PyObject* const* args, si
     if (!PyObject_TypeCheck(self, f->owner)) [[unlikely]]
         return wrong_instance_error(f, self);
     return f->def->entry(self, args + 1, nargs - 1, kwnames);
+}
+
+// The same for one entry known at compile time, so the entry is inlined into
+// the call.  Hot methods name it in their MethodDef.
+template <Entry E>
+PyObject* method_call(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    auto* f = reinterpret_cast<FunctionObject*>(callable);
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (nargs < 1) [[unlikely]]
+        return no_instance_error(f);
+    PyObject* self = args[0];
+    if (!PyObject_TypeCheck(self, f->owner)) [[unlikely]]
+        return wrong_instance_error(f, self);
+    return E(self, args + 1, nargs - 1, kwnames);
 }
 
 inline PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
@@ -195,7 +210,7 @@ inline Ref make_function(const MethodDef& def, PyTypeObject* owner, const char* 
     }
     FunctionObject* f = PyObject_GC_New(FunctionObject, &g_function_type);
     if (!f) return Ref();
-    f->vectorcall = def.kind == MethodDef::function ? function_vectorcall : method_vectorcall;
+    f->vectorcall = def.call ? def.call : def.kind == MethodDef::function ? function_vectorcall : method_vectorcall;
     f->def = &def;
     f->owner = owner;
     f->name = name.release();
