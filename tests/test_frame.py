@@ -369,3 +369,13 @@ def test_vtable_slots_run_the_methods_with_and_without_dispatch(timers_clock):
     assert attempt(custom, 0) == "overridden"
     timers_clock.now = 20.0
     assert attempt(custom, 1) is True and custom.last_time == 20.0
+
+
+@pytest.mark.parametrize("make", [lambda: VariableTimer(1), lambda: FixedTimer(1),
+                                  lambda: __import__("Quillmoor.utils.glidecell").utils.glidecell._GlideCell(max, 1)])
+def test_weak_references_die_with_their_objects(make):
+    obj = make()
+    called = []
+    ref = weakref.ref(obj, called.append)
+    del obj
+    assert ref() is None and called == [ref]

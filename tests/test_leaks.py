@@ -164,7 +164,10 @@ def test_module_import_does_not_leak(baseline):
             sys.modules["Quillmoor.utils.flag"] = saved
 
     refs, blocks = growth(reimport)
-    assert min(refs) <= max(baseline[0]), refs
+    # Each import goes through the interpreter's import machinery, whose
+    # caches grow by a few references now and then; a leak of ours would
+    # show as at least one reference per import.
+    assert min(refs) < PER_ROUND // 4, refs
     # The interpreter's extension loader keeps about one block per load when
     # the create step hands back the module it already has (the held module
     # must be returned, so that re-import yields the same object); allow that
