@@ -67,10 +67,10 @@ PyObject* flag_exit_entry(PyObject* self, PyObject* const*, Py_ssize_t, PyObject
 }
 
 const Annotation flag_variadic_annotations[] = {{"args", "t.Any"}, {"kwargs", "t.Any"}, {nullptr, nullptr}};
-const MethodDef flag_enter_def{"__enter__", flag_enter_entry, MethodDef::variadic_method, flag_variadic_annotations,
-                               "($self, /, *args, **kwargs)", method_call<flag_enter_entry>};
-const MethodDef flag_exit_def{"__exit__", flag_exit_entry, MethodDef::variadic_method, flag_variadic_annotations,
-                              "($self, /, *args, **kwargs)", method_call<flag_exit_entry>};
+const MethodDef flag_enter_def = method<flag_enter_entry>("__enter__", "($self, /, *args, **kwargs)",
+                                                          flag_variadic_annotations, MethodDef::variadic_method);
+const MethodDef flag_exit_def = method<flag_exit_entry>("__exit__", "($self, /, *args, **kwargs)",
+                                                        flag_variadic_annotations, MethodDef::variadic_method);
 
 const Params flag_init_spec{"__init__", nullptr, 0, 0};
 int flag_init(PyObject* self, PyObject* args, PyObject* kwds) {

@@ -115,18 +115,13 @@ PyObject* gc__get_progress_entry(PyObject*, PyObject* const*, Py_ssize_t, PyObje
 PyObject* gc__get_delay_entry(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
 const Annotation gc_set_value_annotations[] = {{"value", "t.Any"}, {"kw", "t.Any"}, {nullptr, nullptr}};
-const MethodDef gc__get_value_def{"_get_value", gc__get_value_entry, MethodDef::method, nullptr, "($self, now)",
-                                  method_call<gc__get_value_entry>};
-const MethodDef gc_get_value_def{"get_value", gc_get_value_entry, MethodDef::method, nullptr, "($self, /)",
-                                 method_call<gc_get_value_entry>};
-const MethodDef gc__set_value_def{"_set_value", gc__set_value_entry, MethodDef::method, nullptr,
-                                  "($self, value, flash)", method_call<gc__set_value_entry>};
-const MethodDef gc_set_value_def{"set_value", gc_set_value_entry, MethodDef::method, gc_set_value_annotations,
-                                 "($self, value, **kw)", method_call<gc_set_value_entry>};
-const MethodDef gc__get_progress_def{"_get_progress", gc__get_progress_entry, MethodDef::method, nullptr,
-                                     "($self, now)", method_call<gc__get_progress_entry>};
-const MethodDef gc__get_delay_def{"_get_delay", gc__get_delay_entry, MethodDef::method, nullptr, "($self, /)",
-                                  method_call<gc__get_delay_entry>};
+const MethodDef gc__get_value_def = method<gc__get_value_entry>("_get_value", "($self, now)");
+const MethodDef gc_get_value_def = method<gc_get_value_entry>("get_value", "($self, /)");
+const MethodDef gc__set_value_def = method<gc__set_value_entry>("_set_value", "($self, value, flash)");
+const MethodDef gc_set_value_def = method<gc_set_value_entry>("set_value", "($self, value, **kw)",
+                                                              gc_set_value_annotations);
+const MethodDef gc__get_progress_def = method<gc__get_progress_entry>("_get_progress", "($self, now)");
+const MethodDef gc__get_delay_def = method<gc__get_delay_entry>("_get_delay", "($self, /)");
 
 // -- helpers --------------------------------------------------------------------
 

@@ -85,14 +85,10 @@ PyObject* mean_clear_entry(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 PyObject* mean_get_value_entry(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
 const Annotation mean_extend_annotations[] = {{"values", "t.Iterable[float]"}, {nullptr, nullptr}};
-const MethodDef mean_add_def{"add", mean_add_entry, MethodDef::method, nullptr, "($self, value)",
-                             method_call<mean_add_entry>};
-const MethodDef mean_extend_def{"extend", mean_extend_entry, MethodDef::method, mean_extend_annotations,
-                                "($self, values)", method_call<mean_extend_entry>};
-const MethodDef mean_clear_def{"clear", mean_clear_entry, MethodDef::method, nullptr, "($self, /)",
-                               method_call<mean_clear_entry>};
-const MethodDef mean_get_value_def{"get_value", mean_get_value_entry, MethodDef::method, nullptr, "($self, /)",
-                                   method_call<mean_get_value_entry>};
+const MethodDef mean_add_def = method<mean_add_entry>("add", "($self, value)");
+const MethodDef mean_extend_def = method<mean_extend_entry>("extend", "($self, values)", mean_extend_annotations);
+const MethodDef mean_clear_def = method<mean_clear_entry>("clear", "($self, /)");
+const MethodDef mean_get_value_def = method<mean_get_value_entry>("get_value", "($self, /)");
 
 // -- built-in implementations -------------------------------------------------
 

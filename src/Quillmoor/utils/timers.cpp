@@ -111,12 +111,9 @@ PyObject* vt_attempt_entry(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 PyObject* vt_get_interval_entry(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 PyObject* vt_get_progress_entry(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
-const MethodDef vt_attempt_def{"attempt", vt_attempt_entry, MethodDef::method, nullptr, "($self, /)",
-                               method_call<vt_attempt_entry>};
-const MethodDef vt_get_interval_def{"get_interval", vt_get_interval_entry, MethodDef::method, nullptr, "($self, /)",
-                                    method_call<vt_get_interval_entry>};
-const MethodDef vt_get_progress_def{"get_progress", vt_get_progress_entry, MethodDef::method, nullptr, "($self, /)",
-                                    method_call<vt_get_progress_entry>};
+const MethodDef vt_attempt_def = method<vt_attempt_entry>("attempt", "($self, /)");
+const MethodDef vt_get_interval_def = method<vt_get_interval_entry>("get_interval", "($self, /)");
+const MethodDef vt_get_progress_def = method<vt_get_progress_entry>("get_progress", "($self, /)");
 
 // -- built-in implementations -------------------------------------------------
 
@@ -360,13 +357,10 @@ PyObject* ft_get_ideal_ticks_entry(PyObject*, PyObject* const*, Py_ssize_t, PyOb
 PyObject* ft_get_progress_by_tick_entry(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
 const Annotation ft_tick_annotations[] = {{"tick", "t.Optional[int]"}, {nullptr, nullptr}};
-const MethodDef ft_attempt_def{"attempt", ft_attempt_entry, MethodDef::method, nullptr, "($self, /)",
-                               method_call<ft_attempt_entry>};
-const MethodDef ft_get_ideal_ticks_def{"get_ideal_ticks", ft_get_ideal_ticks_entry, MethodDef::method, nullptr,
-                                       "($self, /)", method_call<ft_get_ideal_ticks_entry>};
-const MethodDef ft_get_progress_by_tick_def{"get_progress_by_tick", ft_get_progress_by_tick_entry, MethodDef::method,
-                                            ft_tick_annotations, "($self, tick)",
-                                            method_call<ft_get_progress_by_tick_entry>};
+const MethodDef ft_attempt_def = method<ft_attempt_entry>("attempt", "($self, /)");
+const MethodDef ft_get_ideal_ticks_def = method<ft_get_ideal_ticks_entry>("get_ideal_ticks", "($self, /)");
+const MethodDef ft_get_progress_by_tick_def =
+    method<ft_get_progress_by_tick_entry>("get_progress_by_tick", "($self, tick)", ft_tick_annotations);
 
 // -- built-in implementations -------------------------------------------------
 

@@ -281,10 +281,8 @@ struct ClassSlots {
         return pickle_reconstruct(C, args, nargs, kwnames);
     }
 
-    static inline const MethodDef reduce_def{"__reduce_cython__", reduce, MethodDef::method, nullptr, "($self, /)",
-                                             method_call<reduce>};
-    static inline const MethodDef setstate_def{"__setstate_cython__", setstate, MethodDef::method, nullptr,
-                                               "($self, __pyx_state)", method_call<setstate>};
+    static inline const MethodDef reduce_def = method<reduce>("__reduce_cython__", "($self, /)");
+    static inline const MethodDef setstate_def = method<setstate>("__setstate_cython__", "($self, __pyx_state)");
 
     static void install(ClassSpec& c) {
         PyTypeObject& t = c.type;

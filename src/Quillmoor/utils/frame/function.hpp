@@ -42,7 +42,7 @@ struct MethodDef {
     Kind kind = method;
     const Annotation* annotations = nullptr;  // terminated by {nullptr, nullptr}
     const char* text_signature = nullptr;     // for inspect.signature, e.g. "($self, tick)"
-    vectorcallfunc call = nullptr;            // method_call<entry> where the call is hot; else the generic one
+    vectorcallfunc call = nullptr;            // for methods: method_call<entry>; make them with method<>()
 };
 
 struct FunctionObject {
@@ -72,20 +72,8 @@ PyTypeObject g_function_type = static_type_object();
     return nullptr;
 }
 
-inline PyObject* method_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
-    auto* f = reinterpret_cast<FunctionObject*>(callable);
-    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    if (nargs < 1) [[unlikely]]
-        return no_instance_error(f);
-    PyObject* self = args[0];
-    // Never treat a foreign object as an instance of the class.
-    if (!PyObject_TypeCheck(self, f->owner)) [[unlikely]]
-        return wrong_instance_error(f, self);
-    return f->def->entry(self, args + 1, nargs - 1, kwnames);
-}
-
-// The same for one entry known at compile time, so the entry is inlined into
-// the call.  Hot methods name it in their MethodDef.
+// A method's vectorcall: the instance comes first and must be one of the
+// class's.  One per entry, so that the entry is inlined into the call.
 template <Entry E>
 PyObject* method_call(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     auto* f = reinterpret_cast<FunctionObject*>(callable);
@@ -96,6 +84,13 @@ PyObject* method_call(PyObject* callable, PyObject* const* args, size_t nargsf, 
     if (!PyObject_TypeCheck(self, f->owner)) [[unlikely]]
         return wrong_instance_error(f, self);
     return E(self, args + 1, nargs - 1, kwnames);
+}
+
+// A method definition; the entry is a template argument so that its call is direct.
+template <Entry E>
+constexpr MethodDef method(const char* name, const char* text_signature, const Annotation* annotations = nullptr,
+                           MethodDef::Kind kind = MethodDef::method) {
+    return {name, E, kind, annotations, text_signature, method_call<E>};
 }
 
 inline PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
@@ -210,7 +205,7 @@ inline Ref make_function(const MethodDef& def, PyTypeObject* owner, const char* 
     }
     FunctionObject* f = PyObject_GC_New(FunctionObject, &g_function_type);
     if (!f) return Ref();
-    f->vectorcall = def.call ? def.call : def.kind == MethodDef::function ? function_vectorcall : method_vectorcall;
+    f->vectorcall = def.kind == MethodDef::function ? function_vectorcall : def.call;
     f->def = &def;
     f->owner = owner;
     f->name = name.release();
