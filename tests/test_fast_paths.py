@@ -46,6 +46,27 @@ def test_instance_attribute_overrides_and_is_seen_after_earlier_calls(clock):
     assert cell.get_value() == 5.0
 
 
+@pytest.mark.parametrize("where", ["subclass", "base", "mixin"])
+def test_class_level_overrides_added_after_earlier_calls_win(clock, where):
+    class Mixin:
+        pass
+
+    class Cell(Mixin, GlideCell):
+        pass
+
+    cells = [Cell(lerp, 2.0, 0.0).set_value(10.0), GlideCell(lerp, 2.0, 0.0).set_value(10.0)]
+    clock.now = 101.0
+    assert [c.get_value() for c in cells] == [5.0, 5.0]  # remembered as inheriting the built-in
+    owner = {"subclass": Cell, "base": GlideCell, "mixin": Mixin}[where]
+    owner._get_progress = lambda self, now: 0.25
+    try:
+        assert cells[0].get_value() == 2.5
+        assert cells[1].get_value() == (2.5 if owner is GlideCell else 5.0)
+    finally:
+        del owner._get_progress
+    assert [c.get_value() for c in cells] == [5.0, 5.0]
+
+
 def test_getattribute_and_getattr_hooks_are_honoured(clock):
     seen = []
 

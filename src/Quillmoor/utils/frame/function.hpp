@@ -43,6 +43,9 @@ struct MethodDef {
     const Annotation* annotations = nullptr;  // terminated by {nullptr, nullptr}
     const char* text_signature = nullptr;     // for inspect.signature, e.g. "($self, tick)"
     vectorcallfunc call = nullptr;            // for methods: method_call<entry>; make them with method<>()
+    // Version tag of the last type whose class-level lookup of this name found
+    // this very function (see override.hpp); 0 when none.
+    mutable unsigned int inherited_by = 0;
 };
 
 struct FunctionObject {

@@ -35,16 +35,22 @@ enum class Probe { own, other, error };
 inline Probe probe_own(PyObject* self, PyObject* name, const MethodDef& def) {
     PyTypeObject* tp = Py_TYPE(self);
     if (tp->tp_getattro != PyObject_GenericGetAttr || !tp->tp_mro) return Probe::other;
-    PyObject* mro = tp->tp_mro;
-    PyObject* found = nullptr;
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro) && !found; ++i) {
-        PyObject* dict = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i))->tp_dict;
-        if (!dict) return Probe::other;
-        found = PyDict_GetItemWithError(dict, name);
-        if (!found && PyErr_Occurred()) return Probe::error;
+    // A type's version tag changes whenever it or a base is modified, and tags
+    // are never reused, so a match means the class-level answer still holds.
+    unsigned int version = PyUnstable_Type_AssignVersionTag(tp) ? tp->tp_version_tag : 0;
+    if (version == 0 || version != def.inherited_by) {
+        PyObject* mro = tp->tp_mro;
+        PyObject* found = nullptr;
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro) && !found; ++i) {
+            PyObject* dict = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i))->tp_dict;
+            if (!dict) return Probe::other;
+            found = PyDict_GetItemWithError(dict, name);
+            if (!found && PyErr_Occurred()) return Probe::error;
+        }
+        if (!found || !Py_IS_TYPE(found, &g_function_type) || reinterpret_cast<FunctionObject*>(found)->def != &def)
+            return Probe::other;
+        if (version != 0 && version == tp->tp_version_tag) def.inherited_by = version;
     }
-    if (!found || !Py_IS_TYPE(found, &g_function_type) || reinterpret_cast<FunctionObject*>(found)->def != &def)
-        return Probe::other;
     if (tp->tp_dictoffset != 0) {
         // Made once per instance if it does not exist yet, then reused.
         Ref dict = Ref::steal(PyObject_GenericGetDict(self, nullptr));
