@@ -65,10 +65,10 @@ inline bool time_clock_read(double& now) {
     return true;
 }
 
-inline bool call_gcv(PyObject* spec, double& out) {
+inline bool call_gcv(PyObject* seconds_obj, double& out) {
     PyObject* gcv = global(s_gcv);
     if (!gcv) return false;
-    PyObject* r = PyObject_CallOneArg(gcv, spec);
+    PyObject* r = PyObject_CallOneArg(gcv, seconds_obj);
     if (!r) return false;
     out = PyFloat_AsDouble(r);
     Py_DECREF(r);
@@ -87,7 +87,7 @@ PyTypeObject pickled_type = {PyVarObject_HEAD_INIT(nullptr, 0)};
 
 struct Floor {
     PyObject_HEAD
-    PyObject* spec;    // interval or delay specification, resolved through gcv
+    PyObject* seconds_obj;    // interval or delay object, resolved through gcv
     PyObject* func;    // interpolation function
     PyObject* value;   // stored or start value
     PyObject* target;  // glide target
@@ -103,7 +103,7 @@ PyObject* floor_new(PyTypeObject* t, PyObject*, PyObject*) {
     PyObject* o = t->tp_alloc(t, 0);
     if (!o) return nullptr;
     Floor* f = F(o);
-    f->spec = Py_NewRef(Py_None);
+    f->seconds_obj = Py_NewRef(Py_None);
     f->func = Py_NewRef(Py_None);
     f->value = Py_NewRef(Py_None);
     f->target = Py_NewRef(Py_None);
@@ -111,11 +111,11 @@ PyObject* floor_new(PyTypeObject* t, PyObject*, PyObject*) {
     return o;
 }
 
-// Floor(spec, func, value, target)
+// Floor(seconds_obj, func, value, target)
 int floor_init(PyObject* o, PyObject* args, PyObject*) {
-    PyObject *spec = Py_None, *func = Py_None, *value = Py_None, *target = Py_None;
-    if (!PyArg_ParseTuple(args, "|OOOO", &spec, &func, &value, &target)) return -1;
-    Py_XSETREF(F(o)->spec, Py_NewRef(spec));
+    PyObject *seconds_obj = Py_None, *func = Py_None, *value = Py_None, *target = Py_None;
+    if (!PyArg_ParseTuple(args, "|OOOO", &seconds_obj, &func, &value, &target)) return -1;
+    Py_XSETREF(F(o)->seconds_obj, Py_NewRef(seconds_obj));
     Py_XSETREF(F(o)->func, Py_NewRef(func));
     Py_XSETREF(F(o)->value, Py_NewRef(value));
     Py_XSETREF(F(o)->target, Py_NewRef(target));
@@ -123,7 +123,7 @@ int floor_init(PyObject* o, PyObject* args, PyObject*) {
 }
 
 int floor_traverse(PyObject* o, visitproc visit, void* arg) {
-    Py_VISIT(F(o)->spec);
+    Py_VISIT(F(o)->seconds_obj);
     Py_VISIT(F(o)->func);
     Py_VISIT(F(o)->value);
     Py_VISIT(F(o)->target);
@@ -132,7 +132,7 @@ int floor_traverse(PyObject* o, visitproc visit, void* arg) {
 }
 
 int floor_clear(PyObject* o) {
-    Py_CLEAR(F(o)->spec);
+    Py_CLEAR(F(o)->seconds_obj);
     Py_CLEAR(F(o)->func);
     Py_CLEAR(F(o)->value);
     Py_CLEAR(F(o)->target);
@@ -183,7 +183,7 @@ PyObject* fixed_attempt_fire(PyObject*, PyObject*) {
 // VariableTimer.attempt() that fires: one clock reading, gcv of the interval.
 PyObject* variable_attempt_fire(PyObject* self, PyObject*) {
     double now, interval;
-    if (!clock_read(now) || !call_gcv(F(self)->spec, interval)) return nullptr;
+    if (!clock_read(now) || !call_gcv(F(self)->seconds_obj, interval)) return nullptr;
     Py_RETURN_TRUE;
 }
 
@@ -197,7 +197,7 @@ PyObject* clock_property(PyObject*, void*) {
 // VariableTimer.progress: a clock reading, gcv of the interval, a float result.
 PyObject* variable_progress(PyObject* self, void*) {
     double now, interval;
-    if (!clock_read(now) || !call_gcv(F(self)->spec, interval)) return nullptr;
+    if (!clock_read(now) || !call_gcv(F(self)->seconds_obj, interval)) return nullptr;
     return PyFloat_FromDouble(now);
 }
 
@@ -239,7 +239,7 @@ PyObject* get_value_gliding(PyObject* self, PyObject*) {
 PyObject* set_value(PyObject* self, PyObject* value) {
     double now, delay;
     if (!time_clock_read(now) || !lookups(self, {s__set_value, s__get_delay, s__get_value}) ||
-        !call_gcv(F(self)->spec, delay))
+        !call_gcv(F(self)->seconds_obj, delay))
         return nullptr;
     PyObject* end = PyFloat_FromDouble(now + delay);
     PyObject* d = PyFloat_FromDouble(delay);

@@ -351,11 +351,11 @@ def sizes():
     out = {}
     for name, (make, fields, gc_tracked) in LAYOUT.items():
         o = make()
-        spec = HEADER + sum(fields)
-        aligned = (spec + 7) // 8 * 8
+        laid_out = HEADER + sum(fields)
+        aligned = (laid_out + 7) // 8 * 8
         got = sys.getsizeof(o)
         expected = aligned + (GC_HEAD if gc_tracked else 0)
-        out[name] = {"getsizeof": got, "header_plus_fields": spec, "aligned": aligned,
+        out[name] = {"getsizeof": got, "header_plus_fields": laid_out, "aligned": aligned,
                      "gc_head": GC_HEAD if gc_tracked else 0, "matches": got == expected}
     return out
 

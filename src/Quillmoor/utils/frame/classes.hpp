@@ -171,9 +171,9 @@ inline bool set_state(PyObject* self, const ClassSpec& c, PyObject* state) {
 inline PyObject* pickle_setstate(PyObject* self, const ClassSpec&c, PyObject* const* args, Py_ssize_t nargs,
                                  PyObject* kwnames) {
     static const Param params[] = {{n_pyx_state}};
-    static const Params spec{"__setstate_cython__", params, 1, 1};
+    static const Params setstate_params{"__setstate_cython__", params, 1, 1};
     PyObject* state;
-    if (!parse_args(spec, args, nargs, kwnames, &state)) return nullptr;
+    if (!parse_args(setstate_params, args, nargs, kwnames, &state)) return nullptr;
     if (state == Py_None) {
         PyErr_SetString(PyExc_TypeError, "cannot pass None into a C function argument that is declared 'not None'");
         return nullptr;
@@ -195,9 +195,9 @@ inline PyObject* pickle_setstate(PyObject* self, const ClassSpec&c, PyObject* co
 
 inline PyObject* pickle_reconstruct(const ClassSpec& c, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const Param params[] = {{n_pyx_type}, {n_pyx_checksum}, {n_pyx_state}};
-    const Params spec{c.unpickle_def.name, params, 3, 3};
+    const Params reconstruct_params{c.unpickle_def.name, params, 3, 3};
     PyObject* a[3];
-    if (!parse_args(spec, args, nargs, kwnames, a)) return nullptr;
+    if (!parse_args(reconstruct_params, args, nargs, kwnames, a)) return nullptr;
     PyObject* state = a[2];
     std::int32_t checksum;
     if (!to_int32(a[1], checksum)) return nullptr;
