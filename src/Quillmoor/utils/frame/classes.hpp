@@ -168,7 +168,7 @@ inline bool set_state(PyObject* self, const ClassSpec& c, PyObject* state) {
     return static_cast<bool>(r);
 }
 
-inline PyObject* pickle_setstate(PyObject* self, const ClassSpec&c, PyObject* const* args, Py_ssize_t nargs,
+inline PyObject* pickle_setstate(PyObject* self, const ClassSpec& c, PyObject* const* args, Py_ssize_t nargs,
                                  PyObject* kwnames) {
     static const Param params[] = {{n_pyx_state}};
     static const Params setstate_params{"__setstate_cython__", params, 1, 1};
