@@ -8,6 +8,7 @@ import copy
 import gc
 import pickle
 import sys
+import weakref
 
 import pytest
 
@@ -77,6 +78,29 @@ class SubFlag(flag.Flag):
     pass
 
 
+class BadFlag(flag.Flag):
+    value = "not a number"
+
+
+class Animated:
+    """Holds a cell whose interpolation function is a method of this object: a cycle."""
+
+    def __init__(self):
+        self.cell = glidecell.GlideCell(self.mix, 1.0, 0.0)
+
+    def mix(self, a, b, p):
+        return a + (b - a) * p
+
+
+def make_timer_cycle():
+    class Holder:
+        def __float__(self):
+            return 1.0
+
+    h = Holder()
+    h.timer = timers.VariableTimer(h)
+
+
 vt = timers.VariableTimer(CalculatedValue(lambda: 0.001))
 vt_plain = timers.VariableTimer(0.25)
 ft = timers.FixedTimer(1e-4, 3)
@@ -117,7 +141,7 @@ OPERATIONS = {
     "cell.flash-error": swallow(lambda: cell.set_value(1.0, flash=1), TypeError),
     "cell.unpack-error": swallow(lambda: glidecell.__pyx_unpickle__GlideCell(
         glidecell._GlideCell, 0xE93DC4, (1.0, lerp, False, (1, 2), 0.0)).get_value(), ValueError),
-    "cell.cycle": lambda: glidecell.GlideCell(lerp, 1.0).__setattr__("me", None),
+    "cell.cycle": lambda: Animated().cell.set_value(1.0).get_value(),
     # mean
     "mean.add": lambda: m.add(1.5).add(2),
     "mean.iadd": lambda: m.__iadd__(0.25),
@@ -130,6 +154,20 @@ OPERATIONS = {
     "flag.with": lambda: f.__exit__(None, None, None) if f.__enter__() is None else None,
     "flag.bool": lambda: (bool(f), f.value, bool(sub_flag)),
     "flag.arg-error": swallow(lambda: flag.Flag(1), TypeError),
+    # the rest of the public surface, error paths included
+    "vt.methods": lambda: (vt.get_interval(), vt.get_progress(), vt.__reduce__()),
+    "vt.weakref": lambda: weakref.ref(vt)(),
+    "ft.methods": lambda: (ft.get_ideal_ticks(), ft.tick, ft.interval, ft.get_progress_by_tick(tick=None)),
+    "ft.tick-error": swallow(lambda: ft.get_progress_by_tick("x"), TypeError),
+    "cell.private": lambda: (raw_cell._set_value(1.0, None), raw_cell._set_value(2.0, True), raw_cell._get_delay(),
+                             raw_cell._get_value(0.0)),
+    "cell.flash-setter": lambda: setattr(cell, "is_flash", 0),
+    "cell.flash-delete": swallow(lambda: delattr(cell, "is_flash"), NotImplementedError),
+    "mean.clear": lambda: mean.Mean().add(1.0).clear().get_value(),
+    "mean.negative-len": swallow(lambda: len(mean.__pyx_unpickle_Mean(mean.Mean, 0x7523BAC, (-1, 0.0))), ValueError),
+    "flag.bad-value": swallow(lambda: bool(BadFlag()), TypeError),
+    "flag.reconstruct": lambda: flag.__pyx_unpickle_Flag(flag.Flag, 0xFF4302A, (3,)),
+    "gc.timer-cycle": make_timer_cycle,
     # pickling
     "pickle.all": lambda: [pickle.loads(pickle.dumps(o)) for o in (vt_plain, ft, cell, m, f, sub_flag)],
     "copy.all": lambda: [copy.deepcopy(o) for o in (vt, ft, cell, m, f)],
