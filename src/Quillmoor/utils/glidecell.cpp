@@ -381,7 +381,7 @@ PyObject* gc__get_value_entry(PyObject* self, PyObject* const* args, Py_ssize_t 
 
 const Params no_params_get_value{"get_value", nullptr, 0, 0};
 PyObject* gc_get_value_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    if ((nargs || kwnames) && !parse_args(no_params_get_value, args, nargs, kwnames, nullptr)) return nullptr;
+    if (!parse_args(no_params_get_value, args, nargs, kwnames, nullptr)) return nullptr;
     return gc_get_value_now_impl(as_gc(self)).release();
 }
 
@@ -430,7 +430,7 @@ PyObject* gc__get_progress_entry(PyObject* self, PyObject* const* args, Py_ssize
 
 const Params no_params_get_delay{"_get_delay", nullptr, 0, 0};
 PyObject* gc__get_delay_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    if ((nargs || kwnames) && !parse_args(no_params_get_delay, args, nargs, kwnames, nullptr)) return nullptr;
+    if (!parse_args(no_params_get_delay, args, nargs, kwnames, nullptr)) return nullptr;
     double d;
     return gc_get_delay_impl(as_gc(self), d) ? PyFloat_FromDouble(d) : nullptr;
 }

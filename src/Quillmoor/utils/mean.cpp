@@ -243,14 +243,14 @@ PyObject* mean_extend_entry(PyObject* self, PyObject* const* args, Py_ssize_t na
 
 const Params no_params_clear{"clear", nullptr, 0, 0};
 PyObject* mean_clear_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    if ((nargs || kwnames) && !parse_args(no_params_clear, args, nargs, kwnames, nullptr)) return nullptr;
+    if (!parse_args(no_params_clear, args, nargs, kwnames, nullptr)) return nullptr;
     mean_clear_impl(as_mean(self));
     return Py_NewRef(self);
 }
 
 const Params no_params_get_value{"get_value", nullptr, 0, 0};
 PyObject* mean_get_value_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    if ((nargs || kwnames) && !parse_args(no_params_get_value, args, nargs, kwnames, nullptr)) return nullptr;
+    if (!parse_args(no_params_get_value, args, nargs, kwnames, nullptr)) return nullptr;
     return mean_get_value_impl(as_mean(self));
 }
 

@@ -226,20 +226,20 @@ const VariableTimerVTable vt_vtable{vt_vt_attempt, vt_vt_get_interval, vt_vt_get
 // -- methods called from Python -------------------------------------------------
 
 PyObject* vt_attempt_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    if ((nargs || kwnames) && !parse_args(no_params_attempt, args, nargs, kwnames, nullptr)) return nullptr;
+    if (!parse_args(no_params_attempt, args, nargs, kwnames, nullptr)) return nullptr;
     return vt_attempt_impl(as_vt(self));
 }
 
 const Params no_params_get_interval{"get_interval", nullptr, 0, 0};
 PyObject* vt_get_interval_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    if ((nargs || kwnames) && !parse_args(no_params_get_interval, args, nargs, kwnames, nullptr)) return nullptr;
+    if (!parse_args(no_params_get_interval, args, nargs, kwnames, nullptr)) return nullptr;
     float f;
     return vt_get_interval_impl(as_vt(self), f) ? float_result(f) : nullptr;
 }
 
 const Params no_params_get_progress{"get_progress", nullptr, 0, 0};
 PyObject* vt_get_progress_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    if ((nargs || kwnames) && !parse_args(no_params_get_progress, args, nargs, kwnames, nullptr)) return nullptr;
+    if (!parse_args(no_params_get_progress, args, nargs, kwnames, nullptr)) return nullptr;
     float f;
     return vt_get_progress_impl(as_vt(self), f) ? float_result(f) : nullptr;
 }
@@ -500,13 +500,13 @@ const FixedTimerVTable ft_vtable{ft_vt_attempt, ft_vt_get_ideal_ticks, ft_vt_get
 // -- methods called from Python -------------------------------------------------
 
 PyObject* ft_attempt_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    if ((nargs || kwnames) && !parse_args(no_params_attempt, args, nargs, kwnames, nullptr)) return nullptr;
+    if (!parse_args(no_params_attempt, args, nargs, kwnames, nullptr)) return nullptr;
     return ft_attempt_impl(as_ft(self));
 }
 
 const Params no_params_get_ideal_ticks{"get_ideal_ticks", nullptr, 0, 0};
 PyObject* ft_get_ideal_ticks_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    if ((nargs || kwnames) && !parse_args(no_params_get_ideal_ticks, args, nargs, kwnames, nullptr)) return nullptr;
+    if (!parse_args(no_params_get_ideal_ticks, args, nargs, kwnames, nullptr)) return nullptr;
     float f;
     return ft_get_ideal_ticks_impl(as_ft(self), f) ? float_result(f) : nullptr;
 }
