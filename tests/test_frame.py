@@ -73,6 +73,31 @@ def test_failed_execution_leaves_no_module_and_the_next_import_starts_over():
     assert "OK True 1.0" in out
 
 
+@pytest.mark.parametrize("error", ["KeyboardInterrupt", "LookupError"])
+def test_failure_reading_the_sibling_propagates_from_the_import(error):
+    # Only a missing name means "cannot import name"; any other error is the import's.
+    proc = run_python(
+        f"""
+        import sys, types
+        import Quillmoor.utils.calculated_value as real
+        fake = types.ModuleType("Quillmoor.utils.calculated_value")
+        fake.CalculatedValue = real.CalculatedValue
+        def __getattr__(name):
+            raise {error}(name)
+        fake.__getattr__ = __getattr__
+        sys.modules["Quillmoor.utils.calculated_value"] = fake
+        try:
+            import Quillmoor.utils.timers
+        except BaseException as e:
+            print("RAISED", type(e).__name__, e)
+        sys.modules["Quillmoor.utils.calculated_value"] = real
+        import Quillmoor.utils.timers as t
+        print("OK", t.gcv is real.gcv)
+        """
+    )
+    assert f"RAISED {error} gcv" in proc.stdout and "OK True" in proc.stdout
+
+
 def test_second_interpreter_is_refused():
     proc = run_python(
         """

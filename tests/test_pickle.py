@@ -207,6 +207,13 @@ def test_negative_checksum_is_shown_as_32_bits():
         flag.__pyx_unpickle_Flag(flag.Flag, -1, None)
 
 
+@pytest.mark.parametrize("error", [42, object, None])
+def test_refusal_through_a_pickle_error_that_is_no_exception(monkeypatch, error):
+    monkeypatch.setattr(pickle, "PickleError", error)
+    with pytest.raises(TypeError, match="^exceptions must derive from BaseException$"):
+        flag.__pyx_unpickle_Flag(flag.Flag, 1, None)
+
+
 OBJECT_MEMBERS = {
     timers.VariableTimer: {"_interval"},
     glidecell._GlideCell: {"_delay", "_interpolation_func", "_is_flash", "_next", "_value"},

@@ -259,3 +259,46 @@ def test_dict_attribute_that_mutates_during_reduce():
     t.__init__(3.0)
     r = t.__reduce__()
     assert r[2][0] == 3.0 and r[2][-1] == {"k": 1}
+
+
+# ---- the override lookup --------------------------------------------------------------
+
+class ReplacesBases:
+    """A class-dict key that compares equal to nothing but, once armed, reassigns
+    its class's __bases__ (freeing the old MRO) from inside the dict lookup."""
+
+    def __init__(self, name):
+        self.name, self.owner, self.armed = name, None, False
+
+    def __hash__(self):
+        return hash(self.name)
+
+    def __eq__(self, other):
+        if self.armed:
+            self.armed = False
+            self.owner.__bases__ = self.owner.__bases__
+        return False
+
+
+OVERRIDE_LOOKUPS = [
+    (timers.VariableTimer, (0.5,), "get_interval", lambda o: o.interval),
+    (timers.FixedTimer, (0.5,), "get_ideal_ticks", lambda o: o.ideal_ticks),
+    (glidecell.GlideCell, (max, 1.0), "_get_value", lambda o: o.get_value()),
+    (mean.Mean, (), "add", lambda o: o.extend([1.0, 2.0])),
+]
+
+
+@pytest.mark.filterwarnings("ignore:non-string key")
+@pytest.mark.parametrize("base, args, name, use", OVERRIDE_LOOKUPS, ids=[r[2] for r in OVERRIDE_LOOKUPS])
+def test_mro_replaced_during_the_override_lookup(base, args, name, use):
+    key = ReplacesBases(name)
+    # Many bases make an MRO tuple that a reassignment really frees.
+    mixins = [type(f"M{i}", (), {}) for i in range(25)]
+    cls = type("Sub", (base, *mixins), {key: 1})
+    key.owner = cls
+    obj = cls(*args)
+    cls.x = 1  # a new version tag: the next lookup walks the MRO again
+    key.armed = True
+    use(obj)
+    assert not key.armed
+    usable(obj)

@@ -188,6 +188,11 @@ inline PyObject* pickle_setstate(PyObject* self, const ClassSpec& c, PyObject* c
     if (!pickle) return;
     Ref error = Ref::steal(PyObject_GetAttr(pickle.get(), n_PickleError.get()));
     if (!error) return;
+    // As Python's own raise statement answers a raise of a non-exception.
+    if (!PyExceptionClass_Check(error.get())) {
+        PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
+        return;
+    }
     PyErr_Format(error.get(), "Incompatible checksums (0x%x vs (0x%x, 0x%x, 0x%x) = (%s))",
                  static_cast<unsigned>(checksum), static_cast<unsigned>(c.checksums[0]),
                  static_cast<unsigned>(c.checksums[1]), static_cast<unsigned>(c.checksums[2]), c.member_list);
@@ -306,25 +311,53 @@ struct ClassSlots {
 };
 
 // Reduce set-up: the class dict's __reduce__ and __setstate__ become the
-// method descriptors made from pickle_methods, under their own names.
-inline bool setup_pickling(ClassSpec& c) {
-    Ref dict = Ref::steal(PyType_GetDict(&c.type));
-    if (!dict) return false;
+// method descriptors made from pickle_methods, under their own names.  Each
+// move is complete or not begun, so a set-up that failed half-way is finished
+// by the next attempt.
+inline bool setup_pickling(ClassSpec& c, PyObject* dict) {
     const std::pair<const Name*, const Name*> moves[] = {{&n_reduce_cython, &n_reduce},
                                                          {&n_setstate_cython, &n_setstate}};
     for (auto [from, to] : moves) {
-        PyObject* descr = nullptr;
-        if (PyDict_GetItemRef(dict.get(), from->get(), &descr) <= 0) return false;
-        Ref hold = Ref::steal(descr);
-        if (PyDict_SetItem(dict.get(), to->get(), descr) < 0) return false;
-        if (PyDict_DelItem(dict.get(), from->get()) < 0) return false;
+        PyObject* raw = nullptr;
+        int r = PyDict_GetItemRef(dict, from->get(), &raw);
+        if (r < 0) return false;
+        Ref descr = Ref::steal(raw);
+        if (r == 0) {
+            // Moved by an earlier attempt, or never made.
+            int moved = PyDict_Contains(dict, to->get());
+            if (moved < 0) return false;
+            if (moved) continue;
+            PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s", c.dotted_name);
+            return false;
+        }
+        if (PyDict_SetItem(dict, to->get(), descr.get()) < 0) return false;
+        if (PyDict_DelItem(dict, from->get()) < 0) return false;
     }
-    PyType_Modified(&c.type);
     return true;
 }
 
+// What readying adds to the class dict: __doc__ None (readying stores the
+// doc without its signature block, an empty string, where instances would
+// find it), the table capsule and the pickling entries.  Every step may be
+// repeated, so a retry after any failure completes them.
+inline bool fill_class_dict(ClassSpec& c) {
+    PyTypeObject& t = c.type;
+    Ref dict = Ref::steal(PyType_GetDict(&t));
+    if (!dict) return false;
+    bool ok = [&] {
+        if (t.tp_doc && PyDict_SetItemString(dict.get(), "__doc__", Py_None) < 0) return false;
+        if (c.vtable) {
+            Ref capsule = Ref::steal(PyCapsule_New(const_cast<void*>(c.vtable), nullptr, nullptr));
+            if (!capsule || PyDict_SetItem(dict.get(), n_pyx_vtable.get(), capsule.get()) < 0) return false;
+        }
+        return setup_pickling(c, dict.get());
+    }();
+    PyType_Modified(&t);
+    return ok;
+}
+
 // Readies a type once per process: slots from the declaration, then the
-// interpreter's readying, the table capsule and the pickling entries.
+// interpreter's readying, then the class dict's own entries.
 inline bool ready_class(ClassSpec& c) {
     if (c.ready) return true;
     PyTypeObject& t = c.type;
@@ -339,25 +372,8 @@ inline bool ready_class(ClassSpec& c) {
         c.install(c);
         if (c.extra_slots) c.extra_slots(t);
         if (PyType_Ready(&t) < 0) return false;
-        // Readying stores the doc without its signature block, an empty string,
-        // in the class dict, where instances would find it: they get None too.
-        if (t.tp_doc) {
-            Ref dict = Ref::steal(PyType_GetDict(&t));
-            if (!dict || PyDict_SetItemString(dict.get(), "__doc__", Py_None) < 0) return false;
-            PyType_Modified(&t);
-        }
-        if (c.vtable) {
-            Ref capsule = Ref::steal(PyCapsule_New(const_cast<void*>(c.vtable), nullptr, nullptr));
-            Ref dict = Ref::steal(PyType_GetDict(&t));
-            if (!capsule || !dict || PyDict_SetItem(dict.get(), n_pyx_vtable.get(), capsule.get()) < 0) return false;
-            PyType_Modified(&t);
-        }
     }
-    if (!setup_pickling(c)) {
-        if (!PyErr_Occurred())
-            PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s", c.dotted_name);
-        return false;
-    }
+    if (!fill_class_dict(c)) return false;
     c.ready = true;
     return true;
 }

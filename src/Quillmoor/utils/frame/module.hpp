@@ -64,21 +64,22 @@ inline Ref import_module(const Name& name) {
     return Ref::steal(PyImport_ImportModuleLevelObject(name.get(), g_state.dict, nullptr, nullptr, 0));
 }
 
-inline bool has_all_attributes(PyObject* module, const Name* const* names) {
+// 1 when the module has every name, 0 when one is missing, -1 with an
+// exception set when looking failed for another reason than a missing name.
+inline int has_all_attributes(PyObject* module, const Name* const* names) {
     for (const Name* const* n = names; *n; ++n) {
         int r = PyObject_HasAttrWithError(module, (*n)->get());
-        if (r <= 0) {
-            PyErr_Clear();
-            return false;
-        }
+        if (r <= 0) return r;
     }
-    return true;
+    return 1;
 }
 
 inline bool from_import(const Name& module, const Name* const* names) {
     Ref m = Ref::steal(PyImport_GetModule(module.get()));
     if (!m && PyErr_Occurred()) return false;
-    if (!m || !has_all_attributes(m.get(), names)) {
+    int complete = m ? has_all_attributes(m.get(), names) : 0;
+    if (complete < 0) return false;
+    if (!complete) {
         Py_ssize_t count = 0;
         while (names[count]) ++count;
         Ref fromlist = Ref::steal(PyTuple_New(count));

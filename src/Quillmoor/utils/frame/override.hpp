@@ -33,23 +33,31 @@ enum class Probe { own, other, error };
 // dict is kept elsewhere, another object found first, or the name present in
 // the instance dict.
 inline Probe probe_own(PyObject* self, PyObject* name, const MethodDef& def) {
+    // Every dict lookup below can run Python code (a key's __eq__), which may
+    // assign __class__ or __bases__ and so free the type, its MRO or a dict:
+    // each is held for as long as it is read.
+    Ref type = Ref::incref(reinterpret_cast<PyObject*>(Py_TYPE(self)));
     PyTypeObject* tp = Py_TYPE(self);
     if (tp->tp_getattro != PyObject_GenericGetAttr || !tp->tp_mro) return Probe::other;
     // A type's version tag changes whenever it or a base is modified, and tags
     // are never reused, so a match means the class-level answer still holds.
     unsigned int version = PyUnstable_Type_AssignVersionTag(tp) ? tp->tp_version_tag : 0;
     if (version == 0 || version != def.inherited_by) {
-        PyObject* mro = tp->tp_mro;
-        PyObject* found = nullptr;
-        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro) && !found; ++i) {
-            PyObject* dict = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i))->tp_dict;
-            if (!dict) return Probe::other;
-            found = PyDict_GetItemWithError(dict, name);
-            if (!found && PyErr_Occurred()) return Probe::error;
+        Ref mro = Ref::incref(tp->tp_mro);
+        Ref found;
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro.get()) && !found; ++i) {
+            Ref dict = Ref::steal(PyType_GetDict(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro.get(), i))));
+            if (!dict) return PyErr_Occurred() ? Probe::error : Probe::other;
+            PyObject* raw = nullptr;
+            if (PyDict_GetItemRef(dict.get(), name, &raw) < 0) return Probe::error;
+            found = Ref::steal(raw);
         }
-        if (!found || !Py_IS_TYPE(found, &g_function_type) || reinterpret_cast<FunctionObject*>(found)->def != &def)
+        if (!found || !Py_IS_TYPE(found.get(), &g_function_type) ||
+            reinterpret_cast<FunctionObject*>(found.get())->def != &def)
             return Probe::other;
-        if (version != 0 && version == tp->tp_version_tag) def.inherited_by = version;
+        // The walk ran Python code: if that changed the type, the answer is stale.
+        if (Py_TYPE(self) != tp || version != tp->tp_version_tag) return Probe::other;
+        if (version != 0) def.inherited_by = version;
     }
     if (tp->tp_dictoffset != 0) {
         // Made once per instance if it does not exist yet, then reused.
