@@ -302,3 +302,145 @@ def test_mro_replaced_during_the_override_lookup(base, args, name, use):
     use(obj)
     assert not key.armed
     usable(obj)
+
+
+# ---- a failure at any step of a computation ---------------------------------------------
+
+
+FAILING_STEPS = ["add", "radd", "sub", "rsub", "truediv", "rtruediv", "lt", "gt", "float", "int", "index", "floor",
+                 "bool"]
+
+
+class Operand:
+    """A number that raises Boom from one chosen operation; every other
+    operation works on `value` and hands on an Operand that fails the same way."""
+
+    def __init__(self, value, fail):
+        self.value, self.fail = value, fail
+
+    def _do(self, op, *others):
+        if op == self.fail:
+            raise Boom(op)
+        plain = [o.value if isinstance(o, Operand) else o for o in others]
+        return getattr(self.value, f"__{op}__")(*plain)
+
+    def _wrap(op):
+        def method(self, *others):
+            result = self._do(op, *others)
+            return Operand(result, self.fail) if isinstance(result, (int, float)) and op not in ("lt", "gt") else result
+        return method
+
+    for _op in ("add", "radd", "sub", "rsub", "truediv", "rtruediv", "lt", "gt"):
+        locals()[f"__{_op}__"] = _wrap(_op)
+    del _op
+
+    def __float__(self):
+        return float(self._do("float"))
+
+    def __int__(self):
+        return int(self._do("int"))
+
+    def __index__(self):
+        return int(self._do("index"))
+
+    def __floor__(self):
+        self._do("add", 0)  # keeps __floor__ apart from the operations it does not use
+        if self.fail == "floor":
+            raise Boom("floor")
+        return int(self.value // 1)
+
+    def __bool__(self):
+        return bool(self._do("bool"))
+
+
+def _armed(obj, operand):
+    """Objects are made with ordinary values; the Operand arrives afterwards."""
+    obj.operand = operand
+    return obj
+
+
+def _with_property(base, prop, args, operand, use):
+    cls = type("Hostile", (base,), {prop: property(lambda self: self.__dict__.get("operand", 0.0))})
+    obj = _armed(cls(*args), operand)
+    return lambda: use(obj)
+
+
+def _override(base, name, args, operand, use):
+    def method(self, *a):
+        return self.__dict__.get("operand", 1.0)
+    obj = _armed(type("Hostile", (base,), {name: method})(*args), operand)
+    return lambda: use(obj)
+
+
+def _clock(fail, use):
+    def run():
+        saved = timers.perf_counter
+        timers.perf_counter = lambda: Operand(10.0, fail)
+        try:
+            return use()
+        finally:
+            timers.perf_counter = saved
+    return run
+
+
+def _cell_record(fail, item):
+    cell = glidecell._GlideCell(lerp, 1.0, 0.0)
+    record = [5.0, 1e9, 2.0]
+    record[item] = Operand(record[item], fail)
+    cell.__setstate__((1.0, lerp, False, tuple(record), 0.0))
+    return lambda: (cell.get_value(), cell.progress)
+
+
+VT, FT, GC = timers.VariableTimer, timers.FixedTimer, glidecell.GlideCell
+
+# Each row puts an Operand where Python code hands the class a value.
+HOSTILE_ENTRIES = {
+    "VariableTimer.last_time -> progress": lambda f: _with_property(VT, "last_time", (1.0,), Operand(0.5, f),
+                                                                     lambda t: t.progress),
+    "VariableTimer.interval -> attempt": lambda f: _with_property(VT, "interval", (0.0,), Operand(0.5, f),
+                                                                   lambda t: t.attempt()),
+    "VariableTimer.interval -> progress": lambda f: _with_property(VT, "interval", (1.0,), Operand(0.5, f),
+                                                                    lambda t: t.progress),
+    "VariableTimer.interval -> __init__": lambda f: _with_property(VT, "interval", (1.0,), Operand(0.5, f),
+                                                                    lambda t: t.__init__(1.0)),
+    "VariableTimer.get_interval -> interval": lambda f: _override(VT, "get_interval", (1.0,), Operand(0.5, f),
+                                                                   lambda t: t.interval),
+    "VariableTimer.get_progress -> progress": lambda f: _override(VT, "get_progress", (1.0,), Operand(0.5, f),
+                                                                   lambda t: t.progress),
+    "FixedTimer.ideal_ticks -> attempt": lambda f: _with_property(FT, "ideal_ticks", (1.0,), Operand(3.5, f),
+                                                                   lambda t: t.attempt()),
+    "FixedTimer.ideal_ticks -> progress": lambda f: _with_property(FT, "ideal_ticks", (1.0,), Operand(3.5, f),
+                                                                    lambda t: t.progress),
+    "FixedTimer.tick -> progress": lambda f: _with_property(FT, "tick", (1.0,), Operand(2, f), lambda t: t.progress),
+    "FixedTimer.get_ideal_ticks -> ideal_ticks": lambda f: _override(FT, "get_ideal_ticks", (1.0,), Operand(3.5, f),
+                                                                      lambda t: t.ideal_ticks),
+    "FixedTimer.get_progress_by_tick -> progress": lambda f: _override(FT, "get_progress_by_tick", (1.0,),
+                                                                        Operand(0.5, f), lambda t: t.progress),
+    "clock -> VariableTimer": lambda f: _clock(f, lambda: (VT(1.0).progress, VT(1.0).attempt())),
+    "clock -> FixedTimer": lambda f: _clock(f, lambda: FT(1.0)),
+    "GlideCell record end -> get_value": lambda f: _cell_record(f, 1),
+    "GlideCell record delay -> get_value": lambda f: _cell_record(f, 2),
+    "GlideCell flash -> __init__": lambda f: lambda: glidecell._GlideCell(lerp, 1.0, 0.0, Operand(1, f)),
+    "GlideCell._get_delay -> set_value": lambda f: _override(GC, "_get_delay", (lerp, 1.0), Operand(0.5, f),
+                                                             lambda c: c.set_value(1.0)),
+    "GlideCell._get_progress -> get_value": lambda f: _override(GC, "_get_progress", (lerp, 1.0, 0.0), Operand(0.5, f),
+                                                                lambda c: (c.set_value(1.0), c.get_value())),
+    "Mean.extend": lambda f: lambda: mean.Mean().extend([1.0, Operand(2.0, f)]),
+    "Mean +=": lambda f: lambda: mean.Mean().__iadd__(Operand(2.0, f)),
+    "Flag.value -> bool": lambda f: _with_property(flag.Flag, "value", (), Operand(1, f), bool),
+}
+
+
+@pytest.mark.parametrize("entry", HOSTILE_ENTRIES)
+def test_a_failing_step_raises_its_own_error(entry):
+    raised = set()
+    for fail in FAILING_STEPS:
+        run = HOSTILE_ENTRIES[entry](fail)
+        try:
+            run()
+        except Boom:
+            raised.add(fail)
+        # A step whose failure was taken for success leaves the exception set;
+        # the next call that checks its result reports it as SystemError.
+        len(())
+    assert raised, "the entry point never reached the operand"

@@ -316,7 +316,8 @@ def test_fixed_timer_overrides(timers_clock):
         BadTick(1).progress
 
 
-def test_progress_override_receives_the_tick(timers_clock):
+@pytest.mark.parametrize("tick, received", [(0, 0), (None, None), (2.7, 2), (True, 1)])
+def test_progress_override_receives_the_tick(timers_clock, tick, received):
     seen = []
 
     class Spy(FixedTimer):
@@ -324,7 +325,14 @@ def test_progress_override_receives_the_tick(timers_clock):
             seen.append(tick)
             return 0.25
 
-    assert Spy(1).progress == 0.25 and seen == [0]
+    class OwnTick(Spy):
+        tick = property(lambda self: self.given)
+
+    t = OwnTick(1)
+    t.given = tick
+    assert t.progress == 0.25 and seen == [received] and type(seen[0]) is type(received)
+    # The built-in takes a None tick as a finished one.
+    assert type("NoTick", (FixedTimer,), {"tick": None})(1).progress == 1.0
 
 
 def test_pickle_keeps_the_schedule(timers_clock):
