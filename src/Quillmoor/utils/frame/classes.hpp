@@ -242,10 +242,9 @@ struct ClassSlots {
     }
 
     static void dealloc(PyObject* o) {
+        // Our types have no finaliser; a subclass's __del__ has already run in
+        // the interpreter's deallocation of subclass instances.
         PyTypeObject* t = Py_TYPE(o);
-        if (t->tp_finalize && t->tp_dealloc == dealloc && (!C.gc || !PyObject_GC_IsFinalized(o))) {
-            if (PyObject_CallFinalizerFromDealloc(o) < 0) return;  // resurrected
-        }
         if (C.gc) PyObject_GC_UnTrack(o);
         if (C.weaklist_offset && field<PyObject*>(o, C.weaklist_offset)) PyObject_ClearWeakRefs(o);
         for (Py_ssize_t i = 0; i < C.member_count; ++i) {
