@@ -73,6 +73,25 @@ def test_failed_execution_leaves_no_module_and_the_next_import_starts_over():
     assert "OK True 1.0" in out
 
 
+def test_overrides_are_found_on_a_class_past_its_version_tags():
+    # A class changed more times than the interpreter hands out version tags
+    # has none: the override lookup must then walk the MRO every time.
+    proc = run_python(
+        """
+        from Quillmoor.utils.mean import Mean
+        class Doubling(Mean):
+            def add(self, value):
+                return Mean.add(self, 2 * value)
+        for i in range(1100):
+            Doubling.counter = i
+            Doubling.counter  # a lookup gives the class a new tag
+        m = Doubling().extend([1.0, 2.0])
+        print("TOTAL", m.total)
+        """
+    )
+    assert "TOTAL 6.0" in proc.stdout
+
+
 @pytest.mark.parametrize("error", ["KeyboardInterrupt", "LookupError"])
 def test_failure_reading_the_sibling_propagates_from_the_import(error):
     # Only a missing name means "cannot import name"; any other error is the import's.

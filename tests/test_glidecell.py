@@ -149,6 +149,32 @@ def test_failures_leave_the_glide_untouched(clock, monkeypatch):
     assert cell.__reduce__()[2] == state
 
 
+class NoClock:
+    pass
+
+
+class BadClock:
+    def __init__(self, reading):
+        self.reading = reading
+
+    def perf_counter(self):
+        if isinstance(self.reading, type):
+            raise self.reading("clock")
+        return self.reading
+
+
+@pytest.mark.parametrize("time, error", [(NoClock(), AttributeError), (BadClock(KeyError), KeyError),
+                                         (BadClock("noon"), TypeError)])
+@pytest.mark.parametrize("op", [lambda c: c.get_value(), lambda c: c.progress, lambda c: c.set_value(1.0)])
+def test_clock_failures_propagate(monkeypatch, time, error, op):
+    cell = _GlideCell(lerp, 2.0, 0.0)
+    cell.set_value(10.0, flash=True)
+    cell.__setstate__((2.0, lerp, False, (5.0, 1e9, 2.0), 0.0))
+    monkeypatch.setattr(g, "time", time)
+    with pytest.raises(error):
+        op(cell)
+
+
 def test_overrides_are_used_by_the_cells_own_calls(clock):
     cell = ZeroDelay(lerp, 5.0, 0.0)
     cell.set_value(3.0)
