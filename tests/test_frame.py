@@ -5,6 +5,7 @@ import abc
 import builtins
 import gc
 import importlib
+import inspect
 import math
 import sys
 import types
@@ -241,6 +242,117 @@ def test_method_objects_carry_names_and_annotations():
     bound = timer.get_progress_by_tick
     assert isinstance(bound, types.MethodType) and bound.__self__ is timer and bound.__func__ is f
     assert FixedTimer.get_progress_by_tick(timer, None) == 1.0
+
+
+def _module(name):
+    return importlib.import_module(f"Quillmoor.utils.{name}")
+
+
+def _compiled_functions():
+    """Every method object and reconstruction function of the four modules."""
+    out = []
+    for name in ("timers", "glidecell", "mean", "flag"):
+        m = _module(name)
+        for obj in list(vars(m).values()):
+            if isinstance(obj, type) and obj.__module__ == m.__name__:
+                out += [(m, f) for f in vars(obj).values() if type(f).__name__ == "compiled_function"]
+            elif type(obj).__name__ == "compiled_function":
+                out.append((m, obj))
+    return out
+
+
+def test_method_objects_expose_their_modules_namespace_read_only():
+    found = _compiled_functions()
+    assert len(found) > 30
+    for m, f in found:
+        assert f.__globals__ is vars(m), f
+        with pytest.raises(AttributeError):
+            f.__globals__ = {}
+
+
+@pytest.mark.parametrize(
+    "module, path, hints",
+    [
+        ("timers", "FixedTimer.get_progress_by_tick", {"tick": typing.Optional[int]}),
+        ("mean", "Mean.extend", {"values": typing.Iterable[float]}),
+        ("flag", "Flag.__exit__", {"args": typing.Any, "kwargs": typing.Any}),
+        ("glidecell", "_GlideCell.set_value", {"value": typing.Any, "kw": typing.Any}),
+        ("glidecell", "GlideCell.set_value", {"value": typing.Any, "kw": typing.Any}),
+        ("timers", "VariableTimer.attempt", {}),
+    ],
+)
+def test_type_hints_resolve_from_the_module(module, path, hints):
+    cls_name, meth = path.split(".")
+    cls = getattr(_module(module), cls_name)
+    func = getattr(cls, meth)
+    assert typing.get_type_hints(func) == hints
+    assert inspect.get_annotations(func, eval_str=True) == hints
+    # The stored text stays unevaluated.
+    assert all(isinstance(v, str) for v in func.__annotations__.values())
+
+
+def test_type_hints_of_a_bound_method_and_after_rebinding_t(monkeypatch):
+    timer = FixedTimer(1)
+    assert typing.get_type_hints(timer.get_progress_by_tick) == {"tick": typing.Optional[int]}
+    # Resolution reads the module's namespace as it is at the time of the call.
+    monkeypatch.delattr(timers, "t")
+    with pytest.raises(NameError, match="'t' is not defined"):
+        typing.get_type_hints(FixedTimer.get_progress_by_tick)
+
+
+def _weakable_instances():
+    from Quillmoor.utils.glidecell import GlideCell, _GlideCell
+
+    class SubTimer(FixedTimer):
+        pass
+
+    return [
+        (lambda: VariableTimer(1.0), ["attempt", "get_interval", "get_progress", "__reduce_cython__"]),
+        (lambda: FixedTimer(1.0), ["attempt", "get_ideal_ticks", "get_progress_by_tick"]),
+        (lambda: SubTimer(1.0), ["attempt", "get_ideal_ticks"]),
+        (lambda: _GlideCell(max, 1.0, 0), ["get_value", "set_value", "_get_progress", "_get_delay"]),
+        (lambda: GlideCell(max, 1.0, 0), ["get_value", "_set_value", "_get_value"]),
+    ]
+
+
+@pytest.mark.parametrize("make, names", _weakable_instances(), ids=["vt", "ft", "ft-sub", "_gc", "gc"])
+def test_weak_method_follows_the_instance(make, names):
+    obj = make()
+    gone = []
+    refs = [weakref.WeakMethod(getattr(obj, n), gone.append) for n in names]
+    for n, r in zip(names, refs):
+        m = r()
+        assert m is not None and m.__self__ is obj and m.__func__ is getattr(type(obj), n)
+        del m
+    refs[0]()()  # callable as the original bound method
+    del obj
+    gc.collect()
+    assert [r() for r in refs] == [None] * len(names) and len(gone) == len(names)
+
+
+@pytest.mark.parametrize("module, cls_name", [("mean", "Mean"), ("flag", "Flag")])
+def test_fixed_layouts_refuse_weak_methods_but_their_functions_take_weakrefs(module, cls_name):
+    cls = getattr(_module(module), cls_name)
+    obj = cls()
+    meth = "add" if cls_name == "Mean" else "__enter__"
+    with pytest.raises(TypeError, match="cannot create weak reference"):
+        weakref.WeakMethod(getattr(obj, meth))
+    assert weakref.ref(getattr(cls, meth))() is getattr(cls, meth)
+
+
+def test_weak_references_to_a_dying_function_are_cleared():
+    # A reconstruction function is held by its module's namespace alone.
+    proc = run_python("""
+        import gc, weakref
+        from Quillmoor.utils import mean
+        called = []
+        r = weakref.ref(mean.__pyx_unpickle_Mean, called.append)
+        del mean.__pyx_unpickle_Mean
+        gc.collect()
+        assert r() is None and called == [r], called
+        print("ok")
+    """)
+    assert proc.stdout.strip() == "ok"
 
 
 @pytest.mark.parametrize(

@@ -219,6 +219,14 @@ def test_generic_class_and_namespace():
     assert _GlideCell.set_value.__annotations__ == {"value": "t.Any", "kw": "t.Any"}
 
 
+@pytest.mark.parametrize("obj", [g.T, GlideCell[int], GlideCell[g.T]], ids=["T", "GlideCell[int]", "GlideCell[T]"])
+@pytest.mark.parametrize("protocol", [0, pickle.HIGHEST_PROTOCOL])
+def test_type_variable_and_aliases_pickle_by_reference(obj, protocol):
+    assert g.T.__module__ == "Quillmoor.utils.glidecell"
+    assert pickle.loads(pickle.dumps(obj, protocol)) == obj
+    assert pickle.loads(pickle.dumps(g.T, protocol)) is g.T
+
+
 def test_bare_instance():
     cell = _GlideCell.__new__(_GlideCell)
     assert cell.get_value() is None and cell.is_flash is None

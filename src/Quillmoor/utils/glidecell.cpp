@@ -533,7 +533,12 @@ bool make_type_var() {
     if (!kwnames) return false;
     PyObject* args[] = {n_T.get(), any.get()};
     Ref T = Ref::steal(PyObject_Vectorcall(type_var.get(), args, 1, kwnames.get()));
-    return T && bind(n_T, T.get());
+    if (!T) return false;
+    // TypeVar takes its __module__ from the calling Python frame, which here is
+    // the import machinery's; pickle finds T by module and name, so name ours.
+    Ref module_name = Ref::steal(PyUnicode_FromString(g_module_spec->full_name));
+    if (!module_name || PyObject_SetAttr(T.get(), n_module_attr.get(), module_name.get()) < 0) return false;
+    return bind(n_T, T.get());
 }
 
 // class GlideCell(_GlideCell, t.Generic[T]): pass

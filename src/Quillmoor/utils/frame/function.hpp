@@ -2,7 +2,9 @@
 // module-level reconstruction functions.
 //
 // One static type per module.  A function object carries its name, qualified
-// name, module and annotations, and the C entry it runs.  It is a method
+// name, module, annotations and the module's namespace (as `__globals__`, so
+// that typing.get_type_hints can resolve the annotations' text), and the C
+// entry it runs.  It takes weak references, so weakref.WeakMethod works.  It is a method
 // descriptor for the interpreter (obj.method() calls it with the instance in
 // front, without a bound-method object), binds like a Python function when
 // fetched from an instance, and lets the override rule recognise a class's own
@@ -57,6 +59,8 @@ struct FunctionObject {
     PyObject* qualname;
     PyObject* module;
     PyObject* annotations;  // dict, made when the function is
+    PyObject* globals;      // the module's namespace; null only after a GC clear
+    PyObject* weakreflist;
 };
 
 PyTypeObject g_function_type = static_type_object();
@@ -109,22 +113,26 @@ inline PyObject* function_descr_get(PyObject* self, PyObject* obj, PyObject*) {
 inline int function_traverse(PyObject* self, visitproc visit, void* arg) {
     auto* f = reinterpret_cast<FunctionObject*>(self);
     Py_VISIT(f->annotations);
+    Py_VISIT(f->globals);
     return 0;
 }
 
 inline int function_clear(PyObject* self) {
     auto* f = reinterpret_cast<FunctionObject*>(self);
     Py_CLEAR(f->annotations);
+    Py_CLEAR(f->globals);
     return 0;
 }
 
 inline void function_dealloc(PyObject* self) {
     auto* f = reinterpret_cast<FunctionObject*>(self);
     PyObject_GC_UnTrack(self);
+    if (f->weakreflist) PyObject_ClearWeakRefs(self);
     Py_CLEAR(f->name);
     Py_CLEAR(f->qualname);
     Py_CLEAR(f->module);
     Py_CLEAR(f->annotations);
+    Py_CLEAR(f->globals);
     PyObject_GC_Del(self);
 }
 
@@ -159,6 +167,7 @@ PyMemberDef g_function_members[] = {
     {"__name__", Py_T_OBJECT_EX, offsetof(FunctionObject, name), Py_READONLY, nullptr},
     {"__qualname__", Py_T_OBJECT_EX, offsetof(FunctionObject, qualname), Py_READONLY, nullptr},
     {"__module__", Py_T_OBJECT_EX, offsetof(FunctionObject, module), Py_READONLY, nullptr},
+    {"__globals__", Py_T_OBJECT_EX, offsetof(FunctionObject, globals), Py_READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},
 };
 
@@ -182,6 +191,7 @@ inline bool ready_function_type(const char* type_name) {
     t.tp_basicsize = sizeof(FunctionObject);
     t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR;
     t.tp_vectorcall_offset = offsetof(FunctionObject, vectorcall);
+    t.tp_weaklistoffset = offsetof(FunctionObject, weakreflist);
     t.tp_call = PyVectorcall_Call;
     t.tp_descr_get = function_descr_get;
     t.tp_dealloc = function_dealloc;
@@ -206,6 +216,10 @@ inline Ref make_function(const MethodDef& def, PyTypeObject* owner, const char* 
         Ref text = Ref::steal(PyUnicode_FromString(a->text));
         if (!text || PyDict_SetItemString(annotations.get(), a->param, text.get()) < 0) return Ref();
     }
+    // The namespace is held by the module state while the module executes,
+    // which is when functions are made; a bare dict stands in otherwise.
+    Ref globals = g_state.dict ? Ref::incref(g_state.dict) : Ref::steal(PyDict_New());
+    if (!globals) return Ref();
     FunctionObject* f = PyObject_GC_New(FunctionObject, &g_function_type);
     if (!f) return Ref();
     f->vectorcall = def.kind == MethodDef::function ? function_vectorcall : def.call;
@@ -215,6 +229,8 @@ inline Ref make_function(const MethodDef& def, PyTypeObject* owner, const char* 
     f->qualname = qualname.release();
     f->module = Py_NewRef(module_name);
     f->annotations = annotations.release();
+    f->globals = globals.release();
+    f->weakreflist = nullptr;
     PyObject_GC_Track(f);
     return Ref::steal(reinterpret_cast<PyObject*>(f));
 }
