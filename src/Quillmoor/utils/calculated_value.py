@@ -19,6 +19,7 @@ class CalculatedValue:
         self._func = func
 
     def get_value(self) -> float:
+        """Call the function and return its result, in seconds."""
         return self._func()
 
     def __reduce__(self) -> tuple[Any, ...]:
