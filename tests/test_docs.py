@@ -6,6 +6,8 @@ import importlib.metadata
 import inspect
 import os
 import pydoc
+import re
+import shutil
 import subprocess
 import sys
 import tarfile
@@ -184,6 +186,45 @@ def test_installed_distribution_lists_stubs_and_licence():
         assert f"Quillmoor/utils/{module}.pyi" in files
     assert "Quillmoor/utils/py.typed" in files and "Quillmoor/py.typed" in files
     assert any(f.endswith("LICENSE") for f in files)
+    # Only what runs: no C++ sources or headers in site-packages.
+    package_files = [f for f in files if f.startswith("Quillmoor/") and "__pycache__" not in f]
+    assert not [f for f in package_files if not f.endswith((".so", ".py", ".pyi", "py.typed"))]
+    assert len([f for f in package_files if f.endswith(".so")]) == len(MODULES)
+
+
+def test_one_version_from_pyproject():
+    import tomllib
+
+    version = importlib.metadata.version("Quillmoor-utils") if INSTALLED else None
+    pyproject = ROOT / "pyproject.toml"
+    declared = tomllib.loads(pyproject.read_text(encoding="utf-8"))["project"]["version"]
+    if version is not None:
+        assert version == declared
+    # The changelog's newest entry is the declared version.
+    headings = re.findall(r"^## (\S+)", (ROOT / "CHANGELOG.md").read_text(encoding="utf-8"), re.M)
+    assert headings and headings[0] == declared
+
+
+def _elf_dependencies(path):
+    """(needed libraries, versions of the glibc symbols used) of a shared object, from readelf."""
+    dyn = subprocess.run(["readelf", "-d", "-W", str(path)], capture_output=True, text=True, check=True).stdout
+    ver = subprocess.run(["readelf", "-V", "-W", str(path)], capture_output=True, text=True, check=True).stdout
+    needed = re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", dyn)
+    versions = {tuple(int(x) for x in v.split(".")) for v in re.findall(r"Name: GLIBC_([0-9.]+)", ver)}
+    return needed, versions, re.findall(r"Name: (GLIBCXX_[0-9.]+|CXXABI_[0-9.]+|GCC_[0-9.]+)", ver)
+
+
+@pytest.mark.skipif(shutil.which("readelf") is None, reason="needs readelf")
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""), reason="sanitizer builds link their runtimes")
+@pytest.mark.parametrize("module", MODULES)
+def test_module_needs_only_an_old_glibc(module):
+    # What lets the wheel carry the lowest manylinux tag: no C++ runtime, and
+    # glibc symbols no newer than 2.5.
+    path = Path(importlib.import_module(f"Quillmoor.utils.{module}").__file__)
+    needed, versions, cxx = _elf_dependencies(path)
+    assert set(needed) <= {"libc.so.6", "libm.so.6"}, needed
+    assert not cxx
+    assert versions and max(versions) <= (2, 5), sorted(versions)
 
 
 @pytest.mark.skipif(INSTALLED, reason="needs the source checkout")
