@@ -8,6 +8,7 @@ import copy
 import gc
 import pickle
 import sys
+import typing
 import weakref
 
 import pytest
@@ -157,6 +158,8 @@ OPERATIONS = {
     # the rest of the public surface, error paths included
     "vt.methods": lambda: (vt.get_interval(), vt.get_progress(), vt.__reduce__()),
     "vt.weakref": lambda: weakref.ref(vt)(),
+    "function.weakref": lambda: (weakref.WeakMethod(ft.attempt)(), weakref.ref(mean.Mean.add)()),
+    "function.type-hints": lambda: typing.get_type_hints(timers.FixedTimer.get_progress_by_tick),
     "ft.methods": lambda: (ft.get_ideal_ticks(), ft.tick, ft.interval, ft.get_progress_by_tick(tick=None)),
     "ft.tick-error": swallow(lambda: ft.get_progress_by_tick("x"), TypeError),
     "cell.private": lambda: (raw_cell._set_value(1.0, None), raw_cell._set_value(2.0, True), raw_cell._get_delay(),

@@ -4,11 +4,11 @@
 // One static type per module.  A function object carries its name, qualified
 // name, module, annotations and the module's namespace (as `__globals__`, so
 // that typing.get_type_hints can resolve the annotations' text), and the C
-// entry it runs.  It takes weak references, so weakref.WeakMethod works.  It is a method
-// descriptor for the interpreter (obj.method() calls it with the instance in
-// front, without a bound-method object), binds like a Python function when
-// fetched from an instance, and lets the override rule recognise a class's own
-// built-in by comparing definitions.
+// entry it runs.  It takes weak references, so weakref.WeakMethod works on a
+// bound method.  It is a method descriptor for the interpreter (obj.method()
+// calls it with the instance in front, without a bound-method object), binds
+// like a Python function when fetched from an instance, and lets the override
+// rule recognise a class's own built-in by comparing definitions.
 #pragma once
 
 #include "names.hpp"
