@@ -359,8 +359,7 @@ inline bool fill_class_dict(ClassSpec& c) {
 // interpreter's readying, then the class dict's own entries.
 inline bool ready_class(ClassSpec& c) {
     if (c.ready) return true;
-    PyTypeObject& t = c.type;
-    if (!(t.tp_flags & Py_TPFLAGS_READY)) {
+    bool readied = ready_static_type(c.type, [&c](PyTypeObject& t) {
         t.tp_name = c.dotted_name;
         t.tp_basicsize = c.basicsize;
         t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE | (c.gc ? Py_TPFLAGS_HAVE_GC : 0);
@@ -370,9 +369,8 @@ inline bool ready_class(ClassSpec& c) {
         t.tp_doc = c.text_signature;
         c.install(c);
         if (c.extra_slots) c.extra_slots(t);
-        if (PyType_Ready(&t) < 0) return false;
-    }
-    if (!fill_class_dict(c)) return false;
+    });
+    if (!readied || !fill_class_dict(c)) return false;
     c.ready = true;
     return true;
 }

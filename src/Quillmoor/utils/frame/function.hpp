@@ -14,6 +14,7 @@
 #include "names.hpp"
 
 #include <cstddef>
+#include <cstring>
 
 namespace qm {
 namespace {
@@ -183,25 +184,43 @@ PyMethodDef g_function_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// Readies a static type whose slots `fill` declares.  The interpreter does not
+// undo a readying that fails half-way: the type keeps its dict, bases and MRO
+// and the slots it inherited, and readying it again would take those slots
+// for its own and put wrappers for them in its dict.  So every attempt starts
+// from an empty type object.
+template <class Fill>
+inline bool ready_static_type(PyTypeObject& t, Fill fill) {
+    if (t.tp_flags & Py_TPFLAGS_READY) return true;
+    {
+        Ref leftovers[] = {Ref::steal(t.tp_dict), Ref::steal(t.tp_bases), Ref::steal(t.tp_mro)};
+        // Every slot after the object header back to zero, as static_type_object()
+        // makes them (cleared in place: a copy of the struct would be a memcpy
+        // call, which needs a newer glibc than the modules may).
+        std::memset(reinterpret_cast<char*>(&t) + sizeof(PyVarObject), 0, sizeof t - sizeof(PyVarObject));
+    }
+    fill(t);
+    return PyType_Ready(&t) == 0;
+}
+
 // Named after the module so that each module's copy is told apart in messages.
 inline bool ready_function_type(const char* type_name) {
-    PyTypeObject& t = g_function_type;
-    if (t.tp_flags & Py_TPFLAGS_READY) return true;
-    t.tp_name = type_name;
-    t.tp_basicsize = sizeof(FunctionObject);
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR;
-    t.tp_vectorcall_offset = offsetof(FunctionObject, vectorcall);
-    t.tp_weaklistoffset = offsetof(FunctionObject, weakreflist);
-    t.tp_call = PyVectorcall_Call;
-    t.tp_descr_get = function_descr_get;
-    t.tp_dealloc = function_dealloc;
-    t.tp_traverse = function_traverse;
-    t.tp_clear = function_clear;
-    t.tp_repr = function_repr;
-    t.tp_members = g_function_members;
-    t.tp_getset = g_function_getset;
-    t.tp_methods = g_function_methods;
-    return PyType_Ready(&t) == 0;
+    return ready_static_type(g_function_type, [type_name](PyTypeObject& t) {
+        t.tp_name = type_name;
+        t.tp_basicsize = sizeof(FunctionObject);
+        t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR;
+        t.tp_vectorcall_offset = offsetof(FunctionObject, vectorcall);
+        t.tp_weaklistoffset = offsetof(FunctionObject, weakreflist);
+        t.tp_call = PyVectorcall_Call;
+        t.tp_descr_get = function_descr_get;
+        t.tp_dealloc = function_dealloc;
+        t.tp_traverse = function_traverse;
+        t.tp_clear = function_clear;
+        t.tp_repr = function_repr;
+        t.tp_members = g_function_members;
+        t.tp_getset = g_function_getset;
+        t.tp_methods = g_function_methods;
+    });
 }
 
 // A new function object.  `owner` is the class for methods, null for module functions.
