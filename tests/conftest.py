@@ -51,3 +51,15 @@ def run_python(code, *, env_extra=None, check=True):
     if check and proc.returncode != 0:
         raise AssertionError(f"subprocess failed ({proc.returncode}):\n{proc.stdout}\n{proc.stderr}")
     return proc
+
+
+def vtable_slot(cls, index, restype, *argtypes):
+    """Slot `index` of the class's published table, callable from Python."""
+    import ctypes
+
+    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
+    get_pointer.restype, get_pointer.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
+    table = get_pointer(cls.__dict__["__pyx_vtable__"], None)
+    address = ctypes.c_void_p.from_address(table + index * ctypes.sizeof(ctypes.c_void_p)).value
+    # PYFUNCTYPE: the call keeps the interpreter lock, as compiled callers do.
+    return ctypes.PYFUNCTYPE(restype, ctypes.py_object, *argtypes)(address)
