@@ -57,6 +57,11 @@ def exception_fault(exc, expected, stdlib_ok=False):
     return f"{type(exc).__name__}: {exc}"
 
 
+def total_references():
+    """The interpreter's count of references; a constant where only a debug build keeps one."""
+    return sys.gettotalrefcount() if hasattr(sys, "gettotalrefcount") else 1
+
+
 def run_once(run, subject, start=None, stop=0):
     """Runs `run(subject)` with allocations start..stop-1 failing (stop 0: all from start on; start None: none)."""
     import _testcapi
@@ -93,7 +98,7 @@ def sweep_operation(name, setup, run, report):
         # traceback's frame refers to it), so make that object beforehand.
         sys._getframe()
         gc.collect()
-        refs = sys.gettotalrefcount()
+        refs = total_references()
         subject = setup()
         gc.collect()  # empties the free lists, so that every new object is an allocation
         result, exc = run_once(run, subject, n, stop)
@@ -108,7 +113,7 @@ def sweep_operation(name, setup, run, report):
         del result, exc, subject
         gc.collect()
         # Alive since the first reading: `refs` and the fault's message.
-        return fault, normal, sys.gettotalrefcount() - refs - 1 - (fault is not None)
+        return fault, normal, total_references() - refs - 1 - (fault is not None)
 
     faults = []
     for n in range(MAX_POINTS):
