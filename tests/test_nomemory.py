@@ -124,6 +124,22 @@ def behind():
     return t
 
 
+class Record:
+    """A glide record that is only iterable."""
+
+    def __init__(self, items):
+        self.items = items
+
+    def __iter__(self):
+        return iter(self.items)
+
+
+def gliding_with(record, kind):
+    c = gliding()
+    c.__setstate__((4.0, lerp, False, kind(record), 1.0))
+    return c
+
+
 def with_dict(obj):
     obj.extra = [1, 2]
     return obj
@@ -211,6 +227,13 @@ OBJECT_OPERATIONS = {
         ("FixedTimer subclass.ideal_ticks", lambda: SubFixed(0.5), lambda t: t.ideal_ticks),
         ("FixedTimer subclass.progress", lambda: SubFixed(0.5), lambda t: t.progress),
         ("FixedTimer subclass pickle", lambda: with_dict(SubFixed(0.5)), round_trip),
+        # error paths: the message is made while allocations fail
+        ("VariableTimer(unresolvable)", lambda: None, lambda _: timers.VariableTimer("x")),
+        ("VariableTimer(keyword twice)", lambda: None, lambda _: timers.VariableTimer(1, interval=2)),
+        ("FixedTimer(negative)", lambda: None, lambda _: timers.FixedTimer(-1)),
+        ("FixedTimer(huge max_lag)", lambda: None, lambda _: timers.FixedTimer(1, 2**40)),
+        ("FixedTimer.get_progress_by_tick(str)", behind, lambda t: t.get_progress_by_tick("x")),
+        ("FixedTimer.__setstate__(short)", behind, lambda t: t.__setstate__((1,))),
     ],
     "glidecell": [
         ("_GlideCell()", lambda: None, lambda _: glidecell._GlideCell(lerp, 1.0, default=2.0, flash=True)),
@@ -248,6 +271,13 @@ OBJECT_OPERATIONS = {
         ("GlideCell subclass.delay", lambda: SubCell(lerp, 1.0), lambda c: c.delay),
         ("_GlideCell subclass.get_value", lambda: SubCellValue(lerp, 1.0), lambda c: c.get_value()),
         ("_GlideCell subclass.set_value", lambda: SubCellValue(lerp, 1.0), lambda c: (c.set_value(3.0), c.seen)),
+        ("_GlideCell.get_value (list record)", lambda: gliding_with((9.0, NOW + 4, 4.0), list), lambda c: c.get_value()),
+        ("_GlideCell.get_value (iterator record)", lambda: gliding_with((9.0, NOW + 4, 4.0), Record),
+         lambda c: c.get_value()),
+        ("_GlideCell.get_value (short record)", lambda: gliding_with((9.0,), list), lambda c: c.get_value()),
+        ("_GlideCell.delay (list record)", lambda: gliding_with((9.0, NOW + 4, 4.0), list), lambda c: c.delay),
+        ("_GlideCell.set_value(flash=1)", gliding, lambda c: c.set_value(1.0, flash=1)),
+        ("_GlideCell(missing argument)", lambda: None, lambda _: glidecell._GlideCell(lerp)),
     ],
     "mean": [
         ("Mean()", lambda: None, lambda _: mean.Mean()),
@@ -271,6 +301,9 @@ OBJECT_OPERATIONS = {
         ("Mean subclass +=", SubMean, iadd),
         ("Mean subclass.value", SubMean, lambda m: m.value),
         ("Mean subclass pickle", lambda: with_dict(SubMean().extend([1.0])), round_trip),
+        ("Mean.extend(bad item)", mean.Mean, lambda m: m.extend([1.0, "x"])),
+        ("Mean.add(None)", mean.Mean, lambda m: m.add(None)),
+        ("len(Mean) negative", lambda: mean.__pyx_unpickle_Mean(mean.Mean, 0x7523BAC, (-1, 0.0)), len),
     ],
     "flag": [
         ("Flag()", lambda: None, lambda _: flag.Flag()),
@@ -287,6 +320,8 @@ OBJECT_OPERATIONS = {
         ("Flag pickle", flag.Flag, round_trip),
         ("Flag subclass bool", SubFlag, bool),
         ("Flag subclass pickle", lambda: with_dict(SubFlag()), round_trip),
+        ("Flag(argument)", lambda: None, lambda _: flag.Flag(1)),
+        ("Flag.__setstate__(not a tuple)", flag.Flag, lambda f: f.__setstate__([1])),
     ],
 }
 
