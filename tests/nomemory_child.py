@@ -29,9 +29,6 @@ SAMPLES = {
 }
 
 
-# ---- the child ------------------------------------------------------------------------
-
-
 def raised_by_stdlib(exc):
     """Whether `exc` was raised by the standard library's Python code, which may
     lose a MemoryError on the way (typing's class set-up, run by the glidecell

@@ -2,9 +2,10 @@
 every module, runs once for each allocation it makes with exactly that
 allocation failing (_testcapi.set_nomemory(N, N + 1)), N = 0, 1, 2, ... until
 the operation completes with every allocation from N on failing.  Each run
-must end in a clean exception (MemoryError, an exception it caused, or the
-exception the operation raises anyway) or in the normal result; never a
-crash, a SystemError or a half-made module.
+must end in a clean exception (MemoryError, an exception it caused, the
+exception the operation raises anyway, or during an import one raised by the
+standard library's Python code, which can lose a MemoryError) or in the
+normal result; never a crash, a SystemError or a half-made module.
 
 The operations run in child processes, one per module, which report each
 operation and failure point before running it, so a crash names both.  Each
