@@ -375,6 +375,8 @@ def test_weak_references_to_a_dying_function_are_cleared():
         (lambda: FixedTimer(1).__reduce_cython__(k=1), "__reduce_cython__() got an unexpected keyword argument 'k'"),
         (lambda: FixedTimer(1).__setstate__(), "__setstate_cython__() takes exactly 1 positional argument (0 given)"),
         (lambda: timers.__pyx_unpickle_FixedTimer(FixedTimer, 1), "__pyx_unpickle_FixedTimer() takes exactly 3 positional arguments (2 given)"),
+        (lambda: timers.__pyx_unpickle_FixedTimer(__pyx_checksum=1, __pyx_state=None), "__pyx_unpickle_FixedTimer() takes exactly 3 positional arguments (0 given)"),
+        (lambda: FixedTimer(1, max_lag=2, interval=3), "__init__() got multiple values for keyword argument 'interval'"),
         (lambda: VariableTimer(**{"interval": 1, "x": 2}), "__init__() got an unexpected keyword argument 'x'"),
         (lambda: VariableTimer.__init__(VariableTimer(), **{1: 2}), "keywords must be strings"),
     ],

@@ -307,7 +307,7 @@ def test_mro_replaced_during_the_override_lookup(base, args, name, use):
 # ---- a failure at any step of a computation ---------------------------------------------
 
 
-FAILING_STEPS = ["add", "radd", "sub", "rsub", "truediv", "rtruediv", "lt", "gt", "float", "int", "index", "floor",
+FAILING_STEPS = ["attribute", "add", "radd", "sub", "rsub", "truediv", "rtruediv", "lt", "gt", "float", "int", "index", "floor",
                  "bool"]
 
 
@@ -359,15 +359,23 @@ def _armed(obj, operand):
     return obj
 
 
+def _operand_of(obj, default):
+    """The armed Operand (or `default` before arming); reading it fails at the step "attribute"."""
+    operand = obj.__dict__.get("operand", default)
+    if isinstance(operand, Operand) and operand.fail == "attribute":
+        raise Boom("attribute")
+    return operand
+
+
 def _with_property(base, prop, args, operand, use):
-    cls = type("Hostile", (base,), {prop: property(lambda self: self.__dict__.get("operand", 0.0))})
+    cls = type("Hostile", (base,), {prop: property(lambda self: _operand_of(self, 0.0))})
     obj = _armed(cls(*args), operand)
     return lambda: use(obj)
 
 
 def _override(base, name, args, operand, use):
     def method(self, *a):
-        return self.__dict__.get("operand", 1.0)
+        return _operand_of(self, 1.0)
     obj = _armed(type("Hostile", (base,), {name: method})(*args), operand)
     return lambda: use(obj)
 
