@@ -367,16 +367,15 @@ def _operand_of(obj, default):
     return operand
 
 
-def _with_property(base, prop, args, operand, use):
-    cls = type("Hostile", (base,), {prop: property(lambda self: _operand_of(self, 0.0))})
-    obj = _armed(cls(*args), operand)
-    return lambda: use(obj)
-
-
-def _override(base, name, args, operand, use):
-    def method(self, *a):
-        return _operand_of(self, 1.0)
-    obj = _armed(type("Hostile", (base,), {name: method})(*args), operand)
+def _replaced(base, kind, name, args, value, use, fail):
+    """An instance of a subclass whose property or method `name` hands over an
+    Operand (once armed), and the operation `use` on it."""
+    if kind == "property":
+        attr = property(lambda self: _operand_of(self, 0.0))
+    else:
+        def attr(self, *a):
+            return _operand_of(self, 1.0)
+    obj = _armed(type("Hostile", (base,), {name: attr})(*args), Operand(value, fail))
     return lambda: use(obj)
 
 
@@ -401,41 +400,37 @@ def _cell_record(fail, item):
 
 VT, FT, GC = timers.VariableTimer, timers.FixedTimer, glidecell.GlideCell
 
-# Each row puts an Operand where Python code hands the class a value.
+# Where Python code hands the class a value: (class, what replaces it, its name,
+# constructor arguments, the Operand's value, the operation run).
+REPLACED = {
+    "VariableTimer.last_time -> progress": (VT, "property", "last_time", (1.0,), 0.5, lambda t: t.progress),
+    "VariableTimer.interval -> attempt": (VT, "property", "interval", (0.0,), 0.5, lambda t: t.attempt()),
+    "VariableTimer.interval -> progress": (VT, "property", "interval", (1.0,), 0.5, lambda t: t.progress),
+    "VariableTimer.interval -> __init__": (VT, "property", "interval", (1.0,), 0.5, lambda t: t.__init__(1.0)),
+    "VariableTimer.get_interval -> interval": (VT, "method", "get_interval", (1.0,), 0.5, lambda t: t.interval),
+    "VariableTimer.get_progress -> progress": (VT, "method", "get_progress", (1.0,), 0.5, lambda t: t.progress),
+    "FixedTimer.ideal_ticks -> attempt": (FT, "property", "ideal_ticks", (1.0,), 3.5, lambda t: t.attempt()),
+    "FixedTimer.ideal_ticks -> progress": (FT, "property", "ideal_ticks", (1.0,), 3.5, lambda t: t.progress),
+    "FixedTimer.tick -> progress": (FT, "property", "tick", (1.0,), 2, lambda t: t.progress),
+    "FixedTimer.get_ideal_ticks -> ideal_ticks": (FT, "method", "get_ideal_ticks", (1.0,), 3.5,
+                                                  lambda t: t.ideal_ticks),
+    "FixedTimer.get_progress_by_tick -> progress": (FT, "method", "get_progress_by_tick", (1.0,), 0.5,
+                                                    lambda t: t.progress),
+    "GlideCell._get_delay -> set_value": (GC, "method", "_get_delay", (lerp, 1.0), 0.5, lambda c: c.set_value(1.0)),
+    "GlideCell._get_progress -> get_value": (GC, "method", "_get_progress", (lerp, 1.0, 0.0), 0.5,
+                                             lambda c: (c.set_value(1.0), c.get_value())),
+    "Flag.value -> bool": (flag.Flag, "property", "value", (), 1, bool),
+}
+
 HOSTILE_ENTRIES = {
-    "VariableTimer.last_time -> progress": lambda f: _with_property(VT, "last_time", (1.0,), Operand(0.5, f),
-                                                                     lambda t: t.progress),
-    "VariableTimer.interval -> attempt": lambda f: _with_property(VT, "interval", (0.0,), Operand(0.5, f),
-                                                                   lambda t: t.attempt()),
-    "VariableTimer.interval -> progress": lambda f: _with_property(VT, "interval", (1.0,), Operand(0.5, f),
-                                                                    lambda t: t.progress),
-    "VariableTimer.interval -> __init__": lambda f: _with_property(VT, "interval", (1.0,), Operand(0.5, f),
-                                                                    lambda t: t.__init__(1.0)),
-    "VariableTimer.get_interval -> interval": lambda f: _override(VT, "get_interval", (1.0,), Operand(0.5, f),
-                                                                   lambda t: t.interval),
-    "VariableTimer.get_progress -> progress": lambda f: _override(VT, "get_progress", (1.0,), Operand(0.5, f),
-                                                                   lambda t: t.progress),
-    "FixedTimer.ideal_ticks -> attempt": lambda f: _with_property(FT, "ideal_ticks", (1.0,), Operand(3.5, f),
-                                                                   lambda t: t.attempt()),
-    "FixedTimer.ideal_ticks -> progress": lambda f: _with_property(FT, "ideal_ticks", (1.0,), Operand(3.5, f),
-                                                                    lambda t: t.progress),
-    "FixedTimer.tick -> progress": lambda f: _with_property(FT, "tick", (1.0,), Operand(2, f), lambda t: t.progress),
-    "FixedTimer.get_ideal_ticks -> ideal_ticks": lambda f: _override(FT, "get_ideal_ticks", (1.0,), Operand(3.5, f),
-                                                                      lambda t: t.ideal_ticks),
-    "FixedTimer.get_progress_by_tick -> progress": lambda f: _override(FT, "get_progress_by_tick", (1.0,),
-                                                                        Operand(0.5, f), lambda t: t.progress),
+    **{name: (lambda f, row=row: _replaced(*row, f)) for name, row in REPLACED.items()},
     "clock -> VariableTimer": lambda f: _clock(f, lambda: (VT(1.0).progress, VT(1.0).attempt())),
     "clock -> FixedTimer": lambda f: _clock(f, lambda: FT(1.0)),
     "GlideCell record end -> get_value": lambda f: _cell_record(f, 1),
     "GlideCell record delay -> get_value": lambda f: _cell_record(f, 2),
     "GlideCell flash -> __init__": lambda f: lambda: glidecell._GlideCell(lerp, 1.0, 0.0, Operand(1, f)),
-    "GlideCell._get_delay -> set_value": lambda f: _override(GC, "_get_delay", (lerp, 1.0), Operand(0.5, f),
-                                                             lambda c: c.set_value(1.0)),
-    "GlideCell._get_progress -> get_value": lambda f: _override(GC, "_get_progress", (lerp, 1.0, 0.0), Operand(0.5, f),
-                                                                lambda c: (c.set_value(1.0), c.get_value())),
     "Mean.extend": lambda f: lambda: mean.Mean().extend([1.0, Operand(2.0, f)]),
     "Mean +=": lambda f: lambda: mean.Mean().__iadd__(Operand(2.0, f)),
-    "Flag.value -> bool": lambda f: _with_property(flag.Flag, "value", (), Operand(1, f), bool),
 }
 
 
