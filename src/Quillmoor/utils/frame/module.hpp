@@ -104,9 +104,9 @@ Name n_t{"t"};
 
 // ---- create and execute --------------------------------------------------
 
-[[nodiscard]] inline bool copy_spec_attribute(PyObject* spec, PyObject* dict, const char* from, const char* to, bool skip_none) {
+[[nodiscard]] inline bool copy_import_spec_attribute(PyObject* import_spec, PyObject* dict, const char* from, const char* to, bool skip_none) {
     PyObject* value = nullptr;
-    int r = PyObject_GetOptionalAttrString(spec, from, &value);
+    int r = PyObject_GetOptionalAttrString(import_spec, from, &value);
     if (r < 0) return false;
     if (r == 0) return true;
     Ref hold = Ref::steal(value);
@@ -114,7 +114,7 @@ Name n_t{"t"};
     return PyDict_SetItemString(dict, to, value) == 0;
 }
 
-inline PyObject* module_create(PyObject* spec, PyModuleDef*) {
+inline PyObject* module_create(PyObject* import_spec, PyModuleDef*) {
     std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) return nullptr;
     if (g_state.interpreter == -1) {
@@ -125,15 +125,15 @@ inline PyObject* module_create(PyObject* spec, PyModuleDef*) {
         return nullptr;
     }
     if (g_state.module) return Py_NewRef(g_state.module);
-    Ref name = Ref::steal(PyObject_GetAttrString(spec, "name"));
+    Ref name = Ref::steal(PyObject_GetAttrString(import_spec, "name"));
     if (!name) return nullptr;
     Ref module = Ref::steal(PyModule_NewObject(name.get()));
     if (!module) return nullptr;
     PyObject* dict = PyModule_GetDict(module.get());
-    if (!copy_spec_attribute(spec, dict, "loader", "__loader__", false) ||
-        !copy_spec_attribute(spec, dict, "origin", "__file__", false) ||
-        !copy_spec_attribute(spec, dict, "parent", "__package__", false) ||
-        !copy_spec_attribute(spec, dict, "submodule_search_locations", "__path__", true))
+    if (!copy_import_spec_attribute(import_spec, dict, "loader", "__loader__", false) ||
+        !copy_import_spec_attribute(import_spec, dict, "origin", "__file__", false) ||
+        !copy_import_spec_attribute(import_spec, dict, "parent", "__package__", false) ||
+        !copy_import_spec_attribute(import_spec, dict, "submodule_search_locations", "__path__", true))
         return nullptr;
     return module.release();
 }
