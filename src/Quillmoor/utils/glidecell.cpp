@@ -383,7 +383,7 @@ ClassDef cell_class{
     if (!T) return false;
     // TypeVar takes its __module__ from the calling Python frame, which here is
     // the import machinery's; pickle finds T by module and name, so name ours.
-    Ref module_name = Ref::steal(PyUnicode_FromString(g_module_spec->full_name));
+    Ref module_name = Ref::steal(PyUnicode_FromString(g_state.def->full_name));
     if (!module_name || PyObject_SetAttr(T.get(), n_module_attr.get(), module_name.get()) < 0) return false;
     return bind(n_T, T.get());
 }
