@@ -219,14 +219,17 @@ const Params reduce_params{"__reduce_cython__"};
         PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
         return;
     }
-    char names[256] = {};
+    // The member names as the message lists them: "_count, _sum".
+    Ref names = Ref::steal(PyUnicode_FromString(""));
     for (const Member& m : c.members) {
-        if (*names) std::strncat(names, ", ", sizeof names - std::strlen(names) - 1);
-        std::strncat(names, m.name, sizeof names - std::strlen(names) - 1);
+        if (!names) return;
+        names = Ref::steal(PyUnicode_FromFormat(PyUnicode_GET_LENGTH(names.get()) ? "%U, %s" : "%U%s",
+                                                names.get(), m.name));
     }
-    PyErr_Format(error.get(), "Incompatible checksums (0x%x vs (0x%x, 0x%x, 0x%x) = (%s))",
+    if (!names) return;
+    PyErr_Format(error.get(), "Incompatible checksums (0x%x vs (0x%x, 0x%x, 0x%x) = (%U))",
                  static_cast<unsigned>(checksum), static_cast<unsigned>(c.checksums[0]),
-                 static_cast<unsigned>(c.checksums[1]), static_cast<unsigned>(c.checksums[2]), names);
+                 static_cast<unsigned>(c.checksums[1]), static_cast<unsigned>(c.checksums[2]), names.get());
 }
 
 [[nodiscard]] inline PyObject* pickle_reconstruct(const ClassDef& c, PyObject* const* args, Py_ssize_t nargs,
