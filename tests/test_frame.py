@@ -150,7 +150,7 @@ def version_variant():
     """The timers module of the build that records 3.13 as its interpreter version."""
     if build_dir() is None:
         return None
-    old = build_dir().parent / (build_dir().name + "-oldversion") / "pkg" / "Quillmoor" / "utils"
+    old = build_dir() / "version-variant" / "Quillmoor" / "utils"
     return next(old.glob("timers.*.so"), None)
 
 
