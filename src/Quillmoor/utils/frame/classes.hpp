@@ -116,7 +116,7 @@ inline bool has_object_members(PyObject* o, const ClassDef& c) noexcept {
     Ref state = Ref::steal(PyTuple_New(count));
     if (!state) return nullptr;
     for (Py_ssize_t i = 0; i < count; ++i) {
-        PyObject* v = member_value(self, c.members[i]);
+        PyObject* v = member_value(self, c.members.data()[i]);
         if (!v) return nullptr;
         PyTuple_SET_ITEM(state.get(), i, v);
     }
@@ -161,7 +161,7 @@ inline bool has_object_members(PyObject* o, const ClassDef& c) noexcept {
             return false;
         }
         PyObject* item = PyTuple_GET_ITEM(state, i);
-        const Member& m = c.members[i];
+        const Member& m = c.members.data()[i];  // data(): no checked indexing in debug builds
         switch (m.kind) {
             case Kind::int32: {
                 std::int32_t v;
