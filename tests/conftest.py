@@ -1,3 +1,4 @@
+import hashlib
 import os
 import subprocess
 import sys
@@ -6,29 +7,76 @@ from pathlib import Path
 
 import pytest
 
+from Quillmoor.utils import flag, glidecell, mean, timers
+
+
+# The members each class pickles, in the order of its pickled state.
+MEMBERS = {
+    timers.VariableTimer: ["_interval", "_last_time", "_next_time"],
+    timers.FixedTimer: ["_count", "_interval", "_max_lag", "_start_time"],
+    glidecell._GlideCell: ["_delay", "_interpolation_func", "_is_flash", "_next", "_value"],
+    mean.Mean: ["_count", "_sum"],
+    flag.Flag: ["_depth"],
+}
+
+
+def expected_checksums(names):
+    """The first 7 hex digits of SHA-256, SHA-1 and MD5 of the sorted names joined by spaces."""
+    text = " ".join(sorted(names)).encode()
+    return [int(h(text).hexdigest()[:7], 16) for h in (hashlib.sha256, hashlib.sha1, hashlib.md5)]
+
+
+CHECKSUMS = {cls: expected_checksums(names) for cls, names in MEMBERS.items()}
+
+
+def state(obj):
+    """The pickled state of `obj` by member name, and a subclass instance's dict under "__dict__".
+
+    Reads both forms of __reduce__: (func, (cls, checksum, state)) and (func, (cls, checksum, None), state)."""
+    _, args, *rest = obj.__reduce__()
+    items = rest[0] if rest else args[2]
+    names = next(MEMBERS[c] for c in type(obj).__mro__ if c in MEMBERS)
+    named = dict(zip(names, items))
+    if len(items) > len(names):
+        named["__dict__"] = items[len(names)]
+    return named
+
+
+def lerp(a, b, p):
+    return a + (b - a) * p
+
 
 class Clock:
-    """A stand-in for perf_counter that returns whatever the test sets."""
+    """A stand-in for perf_counter, or for glidecell's time module, that returns whatever the test sets.
+
+    Counts its reads; a hook the test sets runs once, inside the next read, before the reading is taken."""
 
     def __init__(self, now=0.0):
-        self.now = now
-        self.reads = 0
+        self.now, self.reads, self.hook = now, 0, None
 
     def __call__(self):
         self.reads += 1
+        if self.hook:
+            hook, self.hook = self.hook, None
+            hook()
         return self.now
 
-    # glidecell reads the clock as time.perf_counter()
-    def perf_counter(self):
-        return self()
+    perf_counter = __call__  # glidecell reads the clock as time.perf_counter()
 
 
 @pytest.fixture
 def timers_clock(monkeypatch):
-    from Quillmoor.utils import timers
-
+    """The clock of every timer, at 0.0."""
     clock = Clock()
     monkeypatch.setattr(timers, "perf_counter", clock)
+    return clock
+
+
+@pytest.fixture
+def cell_clock(monkeypatch):
+    """The clock of every glide cell, at 100.0."""
+    clock = Clock(100.0)
+    monkeypatch.setattr(glidecell, "time", clock)
     return clock
 
 

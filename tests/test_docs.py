@@ -155,10 +155,7 @@ def test_generic_glide_cell_shows_the_constructor():
 
 
 @pytest.mark.parametrize(("module", "name"), [c for c in CLASSES if CLASS_SIGNATURES[c[1]] != "()"])
-def test_signature_defaults_are_the_real_defaults(module, name, monkeypatch):
-    from Quillmoor.utils import timers
-
-    monkeypatch.setattr(timers, "perf_counter", lambda: 5.0)  # same start time for both
+def test_signature_defaults_are_the_real_defaults(module, name, timers_clock):  # one start time for both
     cls = cls_of(module, name)
     params = inspect.signature(cls).parameters.values()
     positional = {"VariableTimer": (), "FixedTimer": (1.0,), "_GlideCell": (lambda a, b, p: b, 1.0)}[name]

@@ -10,35 +10,19 @@ import pickle
 
 import pytest
 
-from Quillmoor.utils import glidecell, mean, timers
+from conftest import lerp
+from Quillmoor.utils import mean, timers
 from Quillmoor.utils.glidecell import GlideCell, _GlideCell
 from Quillmoor.utils.mean import Mean
-
-
-def lerp(a, b, p):
-    return a + (b - a) * p
-
-
-@pytest.fixture
-def clock(monkeypatch):
-    class Clock:
-        now = 100.0
-
-        def perf_counter(self):
-            return self.now
-
-    c = Clock()
-    monkeypatch.setattr(glidecell, "time", c)
-    return c
 
 
 # ---- override lookup ---------------------------------------------------------
 
 
-def test_instance_attribute_overrides_and_is_seen_after_earlier_calls(clock):
+def test_instance_attribute_overrides_and_is_seen_after_earlier_calls(cell_clock):
     cell = GlideCell(lerp, 2.0, 0.0)
     cell.set_value(10.0)
-    clock.now = 101.0
+    cell_clock.now = 101.0
     assert cell.get_value() == 5.0  # the built-ins, found without binding
     cell._get_progress = lambda now: 0.25  # into the dict the earlier lookups saw
     assert cell.get_value() == 2.5
@@ -47,7 +31,7 @@ def test_instance_attribute_overrides_and_is_seen_after_earlier_calls(clock):
 
 
 @pytest.mark.parametrize("where", ["subclass", "base", "mixin"])
-def test_class_level_overrides_added_after_earlier_calls_win(clock, where):
+def test_class_level_overrides_added_after_earlier_calls_win(cell_clock, where):
     class Mixin:
         pass
 
@@ -55,7 +39,7 @@ def test_class_level_overrides_added_after_earlier_calls_win(clock, where):
         pass
 
     cells = [Cell(lerp, 2.0, 0.0).set_value(10.0), GlideCell(lerp, 2.0, 0.0).set_value(10.0)]
-    clock.now = 101.0
+    cell_clock.now = 101.0
     assert [c.get_value() for c in cells] == [5.0, 5.0]  # remembered as inheriting the built-in
     owner = {"subclass": Cell, "base": GlideCell, "mixin": Mixin}[where]
     owner._get_progress = lambda self, now: 0.25
@@ -67,7 +51,7 @@ def test_class_level_overrides_added_after_earlier_calls_win(clock, where):
     assert [c.get_value() for c in cells] == [5.0, 5.0]
 
 
-def test_getattribute_and_getattr_hooks_are_honoured(clock):
+def test_getattribute_and_getattr_hooks_are_honoured(cell_clock):
     seen = []
 
     class Spy(GlideCell):
@@ -76,7 +60,7 @@ def test_getattribute_and_getattr_hooks_are_honoured(clock):
             return super().__getattribute__(name)
 
     cell = Spy(lerp, 2.0, 0.0).set_value(10.0)
-    clock.now = 101.0
+    cell_clock.now = 101.0
     assert cell.get_value() == 5.0
     assert "_get_value" in seen and "_get_progress" in seen
 
@@ -84,13 +68,13 @@ def test_getattribute_and_getattr_hooks_are_honoured(clock):
         def __getattr__(self, name):  # never reached: the class has the methods
             raise AssertionError(name)
 
-    clock.now = 100.0
+    cell_clock.now = 100.0
     cell = Fallback(lerp, 2.0, 0.0).set_value(10.0)
-    clock.now = 101.0
+    cell_clock.now = 101.0
     assert cell.get_value() == 5.0
 
 
-def test_data_descriptor_and_mixin_before_the_extension_type(clock):
+def test_data_descriptor_and_mixin_before_the_extension_type(cell_clock):
     class ViaProperty(GlideCell):
         @property
         def _get_delay(self):
@@ -150,22 +134,22 @@ def test_small_and_large_ints_convert_alike():
 
 
 @pytest.mark.parametrize("record", [[10.0, 102.0, 2.0], (10.0, 102, 2), (10.0, 102.0, 2.0, "extra")])
-def test_restored_glide_records_of_other_shapes(clock, record):
+def test_restored_glide_records_of_other_shapes(cell_clock, record):
     cell = _GlideCell(lerp, 2.0, 0.0)
     state = (2.0, lerp, False, record, 0.0)
     cell.__setstate_cython__(state)
-    clock.now = 101.0
+    cell_clock.now = 101.0
     if len(record) == 4:
         with pytest.raises(ValueError, match="too many values"):
             cell.get_value()
         assert cell.progress == 0.5  # indexing, not unpacking
         return
     assert cell.get_value() == 5.0 and cell.progress == 0.5
-    clock.now = 102.0
+    cell_clock.now = 102.0
     assert cell.get_value() == 10.0 and not cell.is_interpolated
 
 
-def test_interpolation_may_reset_the_cell_it_reads(clock):
+def test_interpolation_may_reset_the_cell_it_reads(cell_clock):
     cell = _GlideCell(None, 2.0, 0.0)
 
     def reset(a, b, p):
@@ -174,7 +158,7 @@ def test_interpolation_may_reset_the_cell_it_reads(clock):
 
     cell.__init__(reset, 2.0, 0.0)
     cell.set_value([10.0])
-    clock.now = 101.0
+    cell_clock.now = 101.0
     assert cell.get_value() == (0.0, [10.0], 0.5)
     assert cell.get_value() == "fresh"
 

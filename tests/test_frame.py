@@ -15,7 +15,7 @@ import weakref
 
 import pytest
 
-from conftest import build_dir, run_python, vtable_slot
+from conftest import build_dir, lerp, run_python, state, vtable_slot
 from Quillmoor.utils import timers
 from Quillmoor.utils.timers import FixedTimer, VariableTimer
 
@@ -150,7 +150,7 @@ def version_variant():
     """The timers module of the build that records 3.13 as its interpreter version."""
     if build_dir() is None:
         return None
-    old = build_dir().parent / (build_dir().name + "-oldversion") / "pkg" / "Quillmoor" / "utils"
+    old = build_dir() / "version-variant" / "Quillmoor" / "utils"
     return next(old.glob("timers.*.so"), None)
 
 
@@ -205,7 +205,7 @@ def test_types_are_static_immutable_and_undocumented(cls):
 
 def test_new_ignores_arguments_and_defers_to_object_for_abstract_subclasses():
     t = VariableTimer.__new__(VariableTimer, 1, 2, k=3)
-    assert t.__reduce__()[1][2] == (None, 0.0, 0.0)
+    assert state(t) == {"_interval": None, "_last_time": 0.0, "_next_time": 0.0}
 
     class Abstract(VariableTimer, abc.ABC):
         @abc.abstractmethod
@@ -389,7 +389,8 @@ def test_argument_messages(call, message):
 
 def test_keywords_fill_parameters_in_any_order():
     t = FixedTimer(max_lag=3, interval=0.5)
-    assert t.__reduce__()[1][2][:3] == (0, 0.5, 3)
+    pickled = state(t)
+    assert (pickled["_count"], pickled["_interval"], pickled["_max_lag"]) == (0, 0.5, 3)
     assert t.get_progress_by_tick(tick=None) == 1.0
 
 
@@ -521,10 +522,6 @@ SELF = object()  # stands for the instance the slot was called on
 OVERRIDDEN = 0.25  # what every override returns
 
 
-def lerp(a, b, p):
-    return a + (b - a) * p
-
-
 # Every slot of every published table, in table order: the class, the slot's
 # index and method name, its C result and argument types (after the instance;
 # skip_dispatch comes last), the arguments, the instance's pickled state, and
@@ -569,8 +566,8 @@ def vtable_cases():
 
 @pytest.mark.parametrize("cls, index, name, restype, argtypes, args, state, builtin, skip_dispatch, override",
                          list(vtable_cases()))
-def test_vtable_slot(monkeypatch, cls, index, name, restype, argtypes, args, state, builtin, skip_dispatch,
-                     override):
+def test_vtable_slot(timers_clock, cell_clock, cls, index, name, restype, argtypes, args, state, builtin,
+                     skip_dispatch, override):
     import ctypes
 
     from Quillmoor.utils import glidecell, mean
@@ -578,9 +575,7 @@ def test_vtable_slot(monkeypatch, cls, index, name, restype, argtypes, args, sta
     c_types = {"O": ctypes.py_object, "f": ctypes.c_float, "d": ctypes.c_double}
     if isinstance(cls, str):
         cls = getattr(glidecell if cls == "_GlideCell" else mean, cls)
-    now = 10.0 if cls is not FixedTimer else 11.25
-    monkeypatch.setattr(timers, "perf_counter", lambda: now)
-    monkeypatch.setattr(glidecell, "time", types.SimpleNamespace(perf_counter=lambda: now))
+    timers_clock.now = cell_clock.now = 10.0 if cls is not FixedTimer else 11.25
     replacement = {"returns": lambda self, *a: OVERRIDDEN, "raises": raise_lookup,
                    "wrong type": lambda self, *a: "not a number"}.get(override)
     target = cls if replacement is None else type("Sub", (cls,), {name: replacement})

@@ -16,6 +16,7 @@ hypothesis = pytest.importorskip("hypothesis")
 from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 
+from conftest import CHECKSUMS, MEMBERS, Clock, lerp, state  # noqa: E402
 from Quillmoor.utils import flag, glidecell, mean, timers  # noqa: E402
 
 # Odd("intsub") makes __int__ return a bool on purpose.
@@ -129,28 +130,23 @@ def is_i32(x):
 
 def check_state(obj):
     """Every member is of its declared width and kind."""
-    r = obj.__reduce__()
-    state = r[2] if len(r) == 3 else r[1][2]
+    s = state(obj)
     if isinstance(obj, timers.VariableTimer):
-        assert is_f32(state[1]) and is_f32(state[2])
+        assert is_f32(s["_last_time"]) and is_f32(s["_next_time"])
     elif isinstance(obj, timers.FixedTimer):
-        assert is_i32(state[0]) and is_f32(state[1]) and is_i32(state[2]) and is_f32(state[3])
+        assert is_i32(s["_count"]) and is_f32(s["_interval"]) and is_i32(s["_max_lag"]) and is_f32(s["_start_time"])
     elif isinstance(obj, glidecell._GlideCell):
-        assert state[2] in (True, False, None)
+        assert s["_is_flash"] in (True, False, None)
     elif isinstance(obj, mean.Mean):
-        assert is_i32(state[0]) and is_f32(state[1])
+        assert is_i32(s["_count"]) and is_f32(s["_sum"])
     else:
-        assert is_i32(state[0])
+        assert is_i32(s["_depth"])
     back = attempt(lambda: pickle.loads(pickle.dumps(obj))) if type(obj).__module__ != __name__ else None
     if back is not None:
         assert type(back) is type(obj)
 
 
 # ---- operations --------------------------------------------------------------------
-
-
-def lerp(a, b, p):
-    return a + (b - a) * p
 
 
 OPS = {
@@ -198,18 +194,13 @@ def test_random_operations(cls, data, subclass):
     obj = make(cls, subclass)
     ops = OPS[cls]
     steps = data.draw(st.lists(st.tuples(st.integers(0, len(ops) - 1), values), max_size=12))
-    clock = data.draw(st.one_of(st.floats(), st.integers(), values))
+    clock = Clock(data.draw(st.one_of(st.floats(), st.integers(), values)))
     with pytest.MonkeyPatch.context() as mp:
-        mp.setattr(timers, "perf_counter", lambda: clock)
-        mp.setattr(glidecell, "time", type("T", (), {"perf_counter": staticmethod(lambda: clock)}))
+        mp.setattr(timers, "perf_counter", clock)
+        mp.setattr(glidecell, "time", clock)
         for i, v in steps:
             attempt(ops[i], obj, v)
             check_state(obj)
-
-
-NAMES = {
-    timers.VariableTimer: 3, timers.FixedTimer: 4, glidecell._GlideCell: 5, mean.Mean: 2, flag.Flag: 1,
-}
 
 
 @pytest.mark.parametrize("cls", list(OPS))
@@ -217,10 +208,10 @@ NAMES = {
 def test_random_pickled_states(cls, items, extra):
     module = __import__(cls.__module__, fromlist=["x"])
     f = getattr(module, "__pyx_unpickle_" + cls.__name__)
-    checksum = cls.__new__(cls).__reduce__()[1][1]
+    checksum = CHECKSUMS[cls][0]
     obj = attempt(f, cls, checksum, tuple(items))
     if obj is not None:
-        assert len(items) >= NAMES[cls]
+        assert len(items) >= len(MEMBERS[cls])
         check_state(obj)
     attempt(f, cls, extra, tuple(items))
     attempt(f, extra, checksum, None)

@@ -7,28 +7,10 @@ import weakref
 
 import pytest
 
+from conftest import CHECKSUMS, MEMBERS, lerp, state
 from Quillmoor.utils import glidecell as g
 from Quillmoor.utils.calculated_value import CalculatedValue
 from Quillmoor.utils.glidecell import GlideCell, _GlideCell
-
-
-def lerp(a, b, p):
-    return a + (b - a) * p
-
-
-class Clock:
-    def __init__(self, now=100.0):
-        self.now = now
-
-    def perf_counter(self):
-        return self.now
-
-
-@pytest.fixture
-def clock(monkeypatch):
-    c = Clock()
-    monkeypatch.setattr(g, "time", c)
-    return c
 
 
 class Tagged(GlideCell):
@@ -41,32 +23,33 @@ class ZeroDelay(GlideCell):
 
 
 @pytest.mark.parametrize("cls", [_GlideCell, GlideCell])
-def test_worked_example(clock, cls):
+def test_worked_example(cell_clock, cls):
     cell = cls(lerp, 2.0, 0.0)
     assert cell.set_value(10.0) is cell
     assert (cell.next_value, cell.delay, cell.is_interpolated) == (10.0, 2.0, True)
-    clock.now = 101.0
+    cell_clock.now = 101.0
     assert cell.get_value() == 5.0 and cell.progress == 0.5 and cell.is_interpolated
     cell.set_value(20.0)  # interrupted: starts from the 5.0 shown now, full delay again
-    assert cell.__reduce__()[2][3:] == ((20.0, 103.0, 2.0), 5.0)
-    clock.now = 102.0
+    glide = state(cell)
+    assert (glide["_next"], glide["_value"]) == ((20.0, 103.0, 2.0), 5.0)
+    cell_clock.now = 102.0
     assert cell.get_value() == 12.5
-    clock.now = 103.0
+    cell_clock.now = 103.0
     assert cell.get_value() == 20.0 and not cell.is_interpolated and cell.next_value is None
 
 
-def test_first_glide_starts_from_none_and_ended_glide_keeps_record_until_read(clock):
+def test_first_glide_starts_from_none_and_ended_glide_keeps_record_until_read(cell_clock):
     seen = []
     cell = _GlideCell(lambda *a: seen.append(a) or "shown", 1.0)
     cell.set_value("x")
-    clock.now = 100.5
+    cell_clock.now = 100.5
     assert cell.get_value() == "shown" and seen == [(None, "x", 0.5)]
-    clock.now = 200.0
+    cell_clock.now = 200.0
     assert (cell.is_interpolated, cell.next_value, cell.progress) == (True, "x", 1.0)
     assert cell._get_value(200.0) == "x" and not cell.is_interpolated
 
 
-def test_flash_rules(clock):
+def test_flash_rules(cell_clock):
     cell = _GlideCell(lerp, 2.0, 0.0, flash="yes")
     assert cell.is_flash is True
     cell.set_value(4.0)
@@ -93,39 +76,39 @@ def test_flash_rules(clock):
         (lambda c: c.__init__(1, 2, 3, 4, 5), r"__init__\(\) takes at most 4 positional arguments \(5 given\)"),
     ],
 )
-def test_argument_errors_change_nothing(clock, call, message):
+def test_argument_errors_change_nothing(cell_clock, call, message):
     cell = _GlideCell(lerp, 2.0, 0.0)
     cell.set_value(10.0)
-    state = cell.__reduce__()[2]
+    before = state(cell)
     with pytest.raises(TypeError, match=message):
         call(cell)
-    assert cell.__reduce__()[2] == state
+    assert state(cell) == before
 
 
 @pytest.mark.parametrize("delay", [0.0, -3.0])
-def test_zero_and_negative_delay_end_at_next_read(clock, delay):
+def test_zero_and_negative_delay_end_at_next_read(cell_clock, delay):
     cell = _GlideCell(lerp, delay, 1.0)
     cell.set_value(5.0)
     assert (cell.progress, cell.is_interpolated, cell.delay) == (1.0, True, delay)
     assert cell.get_value() == 5.0 and not cell.is_interpolated
 
 
-def test_nan_delay_never_ends(clock):
+def test_nan_delay_never_ends(cell_clock):
     cell = _GlideCell(lambda a, b, p: p, math.nan, 1.0)
     cell.set_value(5.0)
-    for clock.now in (100.0, 1e9):
+    for cell_clock.now in (100.0, 1e9):
         assert cell.get_value() == 0.0 and math.isnan(cell.delay)
 
 
 @pytest.mark.parametrize("now, progress", [(50.0, 0.0), (100.0, 0.0), (101.5, 0.75), (102.0, 1.0), (500.0, 1.0)])
-def test_progress(clock, now, progress):
+def test_progress(cell_clock, now, progress):
     cell = _GlideCell(lerp, 2.0, 0.0)
     assert cell._get_progress(now) == 1.0  # idle
     cell.set_value(1.0)
     assert cell._get_progress(now) == progress
 
 
-def test_delay_is_captured_at_glide_start_and_resolved_anew_while_idle(clock):
+def test_delay_is_captured_at_glide_start_and_resolved_anew_while_idle(cell_clock):
     seconds = [2.0]
     cell = _GlideCell(lerp, CalculatedValue(lambda: seconds[0]), 0.0)
     assert cell.delay == 2.0
@@ -136,17 +119,17 @@ def test_delay_is_captured_at_glide_start_and_resolved_anew_while_idle(clock):
     assert cell.delay == 4.0
 
 
-def test_failures_leave_the_glide_untouched(clock, monkeypatch):
+def test_failures_leave_the_glide_untouched(cell_clock, monkeypatch):
     cell = _GlideCell(lerp, 2.0, 0.0)
     cell.set_value(10.0)
-    state = cell.__reduce__()[2]
+    before = state(cell)
     monkeypatch.setattr(g, "gcv", lambda d: "soon")
     with pytest.raises(TypeError):
         cell.set_value(3.0)
     monkeypatch.delattr(g, "time")
     with pytest.raises(NameError, match="name 'time' is not defined"):
         cell.get_value()
-    assert cell.__reduce__()[2] == state
+    assert state(cell) == before
 
 
 class NoClock:
@@ -175,7 +158,7 @@ def test_clock_failures_propagate(monkeypatch, time, error, op):
         op(cell)
 
 
-def test_overrides_are_used_by_the_cells_own_calls(clock):
+def test_overrides_are_used_by_the_cells_own_calls(cell_clock):
     cell = ZeroDelay(lerp, 5.0, 0.0)
     cell.set_value(3.0)
     assert cell.delay == 0.0 and cell.get_value() == 3.0
@@ -189,7 +172,7 @@ def test_overrides_are_used_by_the_cells_own_calls(clock):
 
     cell = Eased(lerp, 2.0, 0.0)
     cell.set_value(8.0)
-    clock.now = 101.0
+    cell_clock.now = 101.0
     assert cell.progress == 0.25 and cell.get_value() == ("seen", 2.0)
     cell._get_delay = lambda: 10.0  # the instance dict is looked at first
     cell.set_value(0.0)
@@ -230,7 +213,9 @@ def test_type_variable_and_aliases_pickle_by_reference(obj, protocol):
 def test_bare_instance():
     cell = _GlideCell.__new__(_GlideCell)
     assert cell.get_value() is None and cell.is_flash is None
-    assert cell.__reduce__()[1][1:] == (0xE93DC4, (None,) * 5)  # the direct form
+    r = cell.__reduce__()
+    assert len(r) == 2 and r[1][1] == CHECKSUMS[_GlideCell][0]  # the direct form
+    assert state(cell) == dict.fromkeys(MEMBERS[_GlideCell])
 
 
 class Target:
@@ -238,7 +223,7 @@ class Target:
         self.n = n
 
 
-def test_reentrant_calls_do_not_crash(clock):
+def test_reentrant_calls_do_not_crash(cell_clock):
     class Reset(GlideCell):
         def _get_progress(self, now):
             self.__init__(lerp, 1.0, 0.0)  # drops the record whose target is being read
@@ -257,7 +242,7 @@ def test_reentrant_calls_do_not_crash(clock):
 
     cell = _GlideCell(resetting, 2.0, 0.0)
     cell.set_value(10.0)
-    clock.now = 101.0
+    cell_clock.now = 101.0
     assert cell.get_value() == 0.0 and cell.get_value() == -1.0 and not cell.is_interpolated
 
 
@@ -282,7 +267,7 @@ def observed(cell, now):
 
 
 @pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
-def test_subclass_pickle_round_trip(clock, protocol):
+def test_subclass_pickle_round_trip(cell_clock, protocol):
     cell = Tagged(lerp, 2.0, 0.0, flash=False)
     cell.set_value(10.0)
     cell.label = "x"
@@ -328,6 +313,6 @@ def test_hostile_record_properties_and_iterable_record():
 )
 def test_hostile_unpickle(state, error, message):
     with pytest.raises(error, match=message):
-        g.__pyx_unpickle__GlideCell(GlideCell, 0xE93DC4, state)
-    cell = g.__pyx_unpickle__GlideCell(GlideCell, 0x373417E, (1.0, lerp, None, None, 5.0))
+        g.__pyx_unpickle__GlideCell(GlideCell, CHECKSUMS[_GlideCell][0], state)
+    cell = g.__pyx_unpickle__GlideCell(GlideCell, CHECKSUMS[_GlideCell][2], (1.0, lerp, None, None, 5.0))
     assert cell.is_flash is None and cell.get_value() == 5.0

@@ -13,6 +13,7 @@ import weakref
 
 import pytest
 
+from conftest import CHECKSUMS, lerp
 from Quillmoor.utils import flag, glidecell, mean, timers
 from Quillmoor.utils.calculated_value import CalculatedValue
 
@@ -49,10 +50,6 @@ def swallow(op, *errors):
             pass
 
     return run
-
-
-def lerp(a, b, p):
-    return a + (b - a) * p
 
 
 class Sub(timers.FixedTimer):
@@ -141,7 +138,8 @@ OPERATIONS = {
     "cell.sub": lambda: SubCell(lerp, 1.0, 0.0).set_value(5.0).get_value(),
     "cell.flash-error": swallow(lambda: cell.set_value(1.0, flash=1), TypeError),
     "cell.unpack-error": swallow(lambda: glidecell.__pyx_unpickle__GlideCell(
-        glidecell._GlideCell, 0xE93DC4, (1.0, lerp, False, (1, 2), 0.0)).get_value(), ValueError),
+        glidecell._GlideCell, CHECKSUMS[glidecell._GlideCell][0], (1.0, lerp, False, (1, 2), 0.0)).get_value(),
+        ValueError),
     "cell.cycle": lambda: Animated().cell.set_value(1.0).get_value(),
     # mean
     "mean.add": lambda: m.add(1.5).add(2),
@@ -167,9 +165,10 @@ OPERATIONS = {
     "cell.flash-setter": lambda: setattr(cell, "is_flash", 0),
     "cell.flash-delete": swallow(lambda: delattr(cell, "is_flash"), NotImplementedError),
     "mean.clear": lambda: mean.Mean().add(1.0).clear().get_value(),
-    "mean.negative-len": swallow(lambda: len(mean.__pyx_unpickle_Mean(mean.Mean, 0x7523BAC, (-1, 0.0))), ValueError),
+    "mean.negative-len": swallow(lambda: len(mean.__pyx_unpickle_Mean(mean.Mean, CHECKSUMS[mean.Mean][0], (-1, 0.0))),
+                                 ValueError),
     "flag.bad-value": swallow(lambda: bool(BadFlag()), TypeError),
-    "flag.reconstruct": lambda: flag.__pyx_unpickle_Flag(flag.Flag, 0xFF4302A, (3,)),
+    "flag.reconstruct": lambda: flag.__pyx_unpickle_Flag(flag.Flag, CHECKSUMS[flag.Flag][0], (3,)),
     "gc.timer-cycle": make_timer_cycle,
     # pickling
     "pickle.all": lambda: [pickle.loads(pickle.dumps(o)) for o in (vt_plain, ft, cell, m, f, sub_flag)],

@@ -5,11 +5,11 @@ import weakref
 
 import pytest
 
+from conftest import CHECKSUMS
 from Quillmoor.utils import mean as mean_module
 from Quillmoor.utils.mean import Mean
 
 unpickle = mean_module.__pyx_unpickle_Mean
-CHECKSUMS = (0x7523BAC, 0x6B0B77C, 0x99E16A9)
 INT_MAX = 2**31 - 1
 
 
@@ -30,7 +30,7 @@ class Attrs(Mean):
 
 
 def restored(count, total=0.0):
-    return unpickle(Mean, CHECKSUMS[0], (count, total))
+    return unpickle(Mean, CHECKSUMS[Mean][0], (count, total))
 
 
 # -- arithmetic -------------------------------------------------------------------
@@ -276,7 +276,7 @@ def test_hostile_setstate(state, error, after):
 
 
 def test_nan_sum_is_restored():
-    m = unpickle(Mean, CHECKSUMS[2], (2, math.nan))
+    m = unpickle(Mean, CHECKSUMS[Mean][2], (2, math.nan))
     assert m.count == 2 and math.isnan(m.total) and math.isnan(m.value)
 
 

@@ -25,6 +25,7 @@ from pathlib import Path
 
 import pytest
 
+from conftest import CHECKSUMS, lerp
 from Quillmoor.utils import flag, glidecell, mean, timers
 from Quillmoor.utils.calculated_value import CalculatedValue
 
@@ -47,10 +48,6 @@ class FixedTime:
 def fix_clocks():
     timers.perf_counter = now
     glidecell.time = FixedTime()
-
-
-def lerp(a, b, p):
-    return a + (b - a) * p
 
 
 def half():
@@ -304,7 +301,7 @@ OBJECT_OPERATIONS = {
         ("Mean subclass pickle", lambda: with_dict(SubMean().extend([1.0])), round_trip),
         ("Mean.extend(bad item)", mean.Mean, lambda m: m.extend([1.0, "x"])),
         ("Mean.add(None)", mean.Mean, lambda m: m.add(None)),
-        ("len(Mean) negative", lambda: mean.__pyx_unpickle_Mean(mean.Mean, 0x7523BAC, (-1, 0.0)), len),
+        ("len(Mean) negative", lambda: mean.__pyx_unpickle_Mean(mean.Mean, CHECKSUMS[mean.Mean][0], (-1, 0.0)), len),
     ],
     "flag": [
         ("Flag()", lambda: None, lambda _: flag.Flag()),

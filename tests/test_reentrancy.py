@@ -7,6 +7,7 @@ import gc
 
 import pytest
 
+from conftest import lerp, state
 from Quillmoor.utils import flag, glidecell, mean, timers
 from Quillmoor.utils.calculated_value import CalculatedValue
 
@@ -32,28 +33,25 @@ def usable(obj):
 # ---- timers -----------------------------------------------------------------------
 
 
+def boom():
+    raise Boom
+
+
 @pytest.mark.parametrize("action", ["reinit", "delete-clock", "raise"])
-def test_clock_reenters_variable_timer(monkeypatch, action):
+def test_clock_reenters_variable_timer(monkeypatch, timers_clock, action):
     t = timers.VariableTimer(1.0)
-
-    def clock():
-        clock.depth += 1
-        if action == "reinit":
-            if clock.depth == 1:
-                t.__init__(CalculatedValue(lambda: 5.0))  # reads this clock again
-        elif action == "delete-clock":
-            monkeypatch.delattr(timers, "perf_counter", raising=False)
-        else:
-            raise Boom
-        return 100.0
-
-    clock.depth = 0
-    monkeypatch.setattr(timers, "perf_counter", clock)
+    timers_clock.now = 100.0
+    timers_clock.hook = {
+        "reinit": lambda: t.__init__(CalculatedValue(lambda: 5.0)),  # reads this clock again
+        "delete-clock": lambda: monkeypatch.delattr(timers, "perf_counter"),
+        "raise": boom,
+    }[action]
     try:
         t.attempt()
     except (Boom, NameError):
         pass
-    monkeypatch.setattr(timers, "perf_counter", lambda: 200.0, raising=False)
+    timers_clock.now = 200.0
+    monkeypatch.setattr(timers, "perf_counter", timers_clock, raising=False)
     usable(t)
 
 
@@ -108,33 +106,10 @@ def test_floor_that_removes_math(monkeypatch, timers_clock):
 # ---- glide cell ---------------------------------------------------------------------
 
 
-class Clock:
-    def __init__(self):
-        self.now = 0.0
-        self.hook = None
-
-    def perf_counter(self):
-        if self.hook:
-            hook, self.hook = self.hook, None
-            hook()
-        return self.now
-
-
-@pytest.fixture
-def cell_clock(monkeypatch):
-    c = Clock()
-    monkeypatch.setattr(glidecell, "time", c)
-    return c
-
-
-def lerp(a, b, p):
-    return a + (b - a) * p
-
-
 def test_clock_resets_the_cell_while_it_reads(cell_clock):
     cell = glidecell._GlideCell(lerp, 2.0, 0.0)
     cell.set_value(10.0)
-    cell_clock.now = 1.0
+    cell_clock.now = 101.0
     cell_clock.hook = lambda: cell.__init__(lerp, 1.0, 7.0)
     assert cell.get_value() == 7.0  # read after the reset: idle at 7
     usable(cell)
@@ -233,7 +208,7 @@ def test_value_property_that_enters_the_flag():
             return flag.Flag.value.__get__(self)
 
     f = Busy()
-    assert bool(f) is True and f.__reduce__()[1][2] == (1,)
+    assert bool(f) is True and state(f) == {"_depth": 1}
 
 
 def test_state_item_that_restores_state_recursively():
@@ -257,8 +232,8 @@ def test_dict_attribute_that_mutates_during_reduce():
 
     t = Sneaky.__new__(Sneaky)
     t.__init__(3.0)
-    r = t.__reduce__()
-    assert r[2][0] == 3.0 and r[2][-1] == {"k": 1}
+    pickled = state(t)
+    assert pickled["_interval"] == 3.0 and pickled["__dict__"] == {"k": 1}
 
 
 # ---- the override lookup --------------------------------------------------------------

@@ -10,7 +10,6 @@ namespace qm {
 namespace {
 
 Name n_value{"value"};
-Name n_unpickle_Flag{"__pyx_unpickle_Flag"};
 
 // ===========================================================================
 // Flag
@@ -21,88 +20,63 @@ struct Flag {
     std::int32_t depth;
 };
 
-const Member flag_members[] = {
-    {"_depth", Kind::int32, offsetof(Flag, depth)},
-};
+PyTypeObject flag_type = static_type_object();
 
-int flag_init(PyObject*, PyObject*, PyObject*);
-extern PyGetSetDef flag_getset[];
-void flag_slots(PyTypeObject&);
-
-ClassSpec flag_spec{
-    .dotted_name = "Quillmoor.utils.flag.Flag",
-    .class_name = "Flag",
-    .basicsize = sizeof(Flag),
-    .gc = false,
-    .weaklist_offset = 0,
-    .vtable_offset = 0,
-    .vtable = nullptr,
-    .members = flag_members,
-    .member_count = 1,
-    .checksums = {0xff4302a, 0x7efef59, 0x1a4b494},
-    .member_list = "_depth",
-    .unpickle_name = &n_unpickle_Flag,
-    .init = flag_init,
-    .getset = flag_getset,
-    .extra_slots = flag_slots,
-    .text_signature = "Flag()\n--\n\n",
-    .install = ClassSlots<flag_spec>::install,
-};
-
-inline Flag* as_flag(PyObject* o) { return reinterpret_cast<Flag*>(o); }
-
-// -- methods called from Python -------------------------------------------------
+// -- methods --------------------------------------------------------------------
 
 // Both take *args and **kwargs and ignore them: in a `with` statement
 // __exit__ receives the exception, and returning None never suppresses it.
 // The depth wraps at the 32-bit limits instead of overflowing.
 PyObject* flag_enter_entry(PyObject* self, PyObject* const*, Py_ssize_t, PyObject*) {
-    as_flag(self)->depth = wrap_add(as_flag(self)->depth, 1);
+    as<Flag>(self)->depth = wrap_add(as<Flag>(self)->depth, 1);
     Py_RETURN_NONE;
 }
 
 PyObject* flag_exit_entry(PyObject* self, PyObject* const*, Py_ssize_t, PyObject*) {
-    as_flag(self)->depth = wrap_sub(as_flag(self)->depth, 1);
+    as<Flag>(self)->depth = wrap_sub(as<Flag>(self)->depth, 1);
     Py_RETURN_NONE;
 }
 
-const Annotation flag_variadic_annotations[] = {{"args", "t.Any"}, {"kwargs", "t.Any"}, {nullptr, nullptr}};
-const MethodDef flag_enter_def = method<flag_enter_entry>("__enter__", "($self, /, *args, **kwargs)",
-                                                          flag_variadic_annotations, MethodDef::variadic_method);
-const MethodDef flag_exit_def = method<flag_exit_entry>("__exit__", "($self, /, *args, **kwargs)",
-                                                        flag_variadic_annotations, MethodDef::variadic_method);
+const Params flag_enter_params{"__enter__"};
+const Params flag_exit_params{"__exit__"};
+constexpr Annotation flag_variadic_annotations[] = {{"args", "t.Any"}, {"kwargs", "t.Any"}, {nullptr, nullptr}};
+const MethodDef flag_enter_def =
+    method<flag_enter_entry>(flag_enter_params, flag_variadic_annotations, MethodDef::variadic_method);
+const MethodDef flag_exit_def =
+    method<flag_exit_entry>(flag_exit_params, flag_variadic_annotations, MethodDef::variadic_method);
 
-const Params flag_init_spec{"__init__", nullptr, 0, 0};
+// -- construction, properties and number slots ------------------------------------
+
+const Params flag_init_params{"__init__"};
+
 int flag_init(PyObject* self, PyObject* args, PyObject* kwds) {
     Ref keep;
-    if (!parse_tuple(flag_init_spec, args, kwds, nullptr, keep)) return -1;
-    as_flag(self)->depth = 0;
+    if (!parse_tuple(flag_init_params, args, kwds, nullptr, keep)) return -1;
+    as<Flag>(self)->depth = 0;
     return 0;
 }
 
-// -- properties -----------------------------------------------------------------
-
-PyObject* flag_value_get(PyObject* self, void*) { return bool_result(as_flag(self)->depth > 0); }
-
-PyGetSetDef flag_getset[] = {
-    {"value", flag_value_get, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
-// -- number slots -----------------------------------------------------------------
+PyObject* flag_value_get(PyObject* self, void*) { return bool_result(as<Flag>(self)->depth > 0); }
 
 // The truth of `value` by the integer conversion, so a subclass's `value`
 // decides.  A plain Flag's `value` cannot be replaced, so it skips the lookup.
 // Any nonzero integer is true: a negative one must not reach the interpreter,
 // which takes a negative result from this slot for an error.
 int flag_bool(PyObject* self) {
-    if (Py_IS_TYPE(self, &flag_spec.type)) return as_flag(self)->depth > 0;
+    if (Py_IS_TYPE(self, &flag_type)) return as<Flag>(self)->depth > 0;
     Ref value = Ref::steal(PyObject_GetAttr(self, n_value.get()));
     if (!value) return -1;
     std::int32_t n;
     if (!to_int32(value.get(), n)) return -1;
     return n != 0;
 }
+
+// -- tables -----------------------------------------------------------------------
+
+PyGetSetDef flag_getset[] = {
+    {"value", flag_value_get, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
 
 PyNumberMethods flag_as_number{};
 
@@ -111,34 +85,37 @@ void flag_slots(PyTypeObject& t) {
     t.tp_as_number = &flag_as_number;
 }
 
-const MethodDef* const flag_methods[] = {
-    &flag_enter_def,
-    &flag_exit_def,
-    &ClassSlots<flag_spec>::reduce_def,
-    &ClassSlots<flag_spec>::setstate_def,
-    nullptr,
+const MethodDef* const flag_methods[] = {&flag_enter_def, &flag_exit_def};
+
+const Member flag_members[] = {
+    {"_depth", Kind::int32, offsetof(Flag, depth)},
+};
+
+ClassDef flag_class{
+    .type = flag_type,
+    .dotted_name = "Quillmoor.utils.flag.Flag",
+    .basicsize = sizeof(Flag),
+    .members = flag_members,
+    .checksums = {0xff4302a, 0x7efef59, 0x1a4b494},
+    .init_params = flag_init_params,
+    .init = flag_init,
+    .getset = flag_getset,
+    .extra_slots = flag_slots,
+    .methods = flag_methods,
 };
 
 // ===========================================================================
 // The module
 // ===========================================================================
 
-ClassSpec* const flag_classes[] = {&flag_spec, nullptr};
+const ClassEntry flag_classes[] = {class_entry<flag_class>};
 
 const BodyStep flag_body[] = {
     import_step(n_typing, n_t),
-    methods_step(flag_spec, flag_methods),
-    end_step(),
+    methods_step(flag_class),
 };
 
-const ModuleSpec flag_module{
-    .full_name = "Quillmoor.utils.flag",
-    .short_name = "flag",
-    .function_type_name = "Quillmoor.utils.flag.compiled_function",
-    .source_file = "flag.cpp",
-    .classes = flag_classes,
-    .body = flag_body,
-};
+const ModuleDef flag_module{"Quillmoor.utils.flag", flag_classes, flag_body};
 
 }  // namespace
 }  // namespace qm

@@ -7,22 +7,39 @@
 // keeps, because a conversion may run code that mutates that dict.
 #pragma once
 
-#include "names.hpp"
+#include "state.hpp"
+
+#include <algorithm>
+#include <cstdio>
 
 namespace qm {
 namespace {
 
+// What the generated Python entry of an overridable method accepts for an
+// object parameter (override.hpp); hand-written entries check for themselves.
+enum class Accept : unsigned char { any, int_or_none, bool_or_none };
+
 struct Param {
     const Name& name;
-    PyObject* const* default_value = nullptr;  // address of a constant; null: required
+    const Constant* default_value = nullptr;  // null: required
+    Accept accept = Accept::any;
 };
 
+// A parameter list.  The counts follow from the array: the parameters with a
+// default come last, and those before them are required.
 struct Params {
-    const char* func;        // bare name used in messages
-    const Param* params;
-    Py_ssize_t count;
-    Py_ssize_t required;     // the first `required` parameters have no default
-    bool extra_keywords = false;  // unknown keywords are collected by the method itself
+    const char* func;                       // bare name used in messages
+    const Param* params = nullptr;
+    Py_ssize_t count = 0;
+    Py_ssize_t required = 0;
+    const char* extra_keywords = nullptr;  // name of a **kwargs the method reads itself, or null
+
+    constexpr explicit Params(const char* func_) noexcept : func(func_) {}
+    template <std::size_t N>
+    constexpr Params(const char* func_, const Param (&params_)[N], const char* extra = nullptr) noexcept
+        : func(func_), params(params_), count(N), required(0), extra_keywords(extra) {
+        while (required < count && !params_[required].default_value) ++required;
+    }
 };
 
 [[gnu::cold]] inline void count_error(const char* func, Py_ssize_t expected, const char* which, Py_ssize_t given) {
@@ -45,7 +62,7 @@ inline Py_ssize_t find_param(const Params& p, PyObject* key) noexcept {
 }
 
 // Places one keyword value; false with an exception set on a bad keyword.
-inline bool place_keyword(const Params& p, PyObject* key, PyObject* value, Py_ssize_t nargs, PyObject** out) {
+[[nodiscard]] inline bool place_keyword(const Params& p, PyObject* key, PyObject* value, Py_ssize_t nargs, PyObject** out) {
     if (!PyUnicode_Check(key)) {
         PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", p.func);
         return false;
@@ -65,21 +82,21 @@ inline bool place_keyword(const Params& p, PyObject* key, PyObject* value, Py_ss
     return true;
 }
 
-inline bool finish(const Params& p, PyObject** out) {
+[[nodiscard]] inline bool finish(const Params& p, PyObject** out) {
     for (Py_ssize_t i = 0; i < p.count; ++i) {
         if (out[i]) continue;
         if (i < p.required) {
             missing_error(p, i);
             return false;
         }
-        out[i] = *p.params[i].default_value;
+        out[i] = p.params[i].default_value->get();
     }
     return true;
 }
 
 // Vectorcall form, everything but the common case of exactly the positional
 // arguments.  `out` has room for p.count values.
-[[gnu::noinline]] inline bool parse_args_general(const Params& p, PyObject* const* args, Py_ssize_t nargs,
+[[nodiscard, gnu::noinline]] inline bool parse_args_general(const Params& p, PyObject* const* args, Py_ssize_t nargs,
                                                  PyObject* kwnames, PyObject** out) {
     if (nargs > p.count) [[unlikely]] {
         count_error(p.func, p.count, p.required == p.count ? "exactly" : "at most", nargs);
@@ -92,7 +109,7 @@ inline bool finish(const Params& p, PyObject** out) {
             return false;
         }
         for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
-        for (Py_ssize_t i = nargs; i < p.count; ++i) out[i] = *p.params[i].default_value;
+        for (Py_ssize_t i = nargs; i < p.count; ++i) out[i] = p.params[i].default_value->get();
         return true;
     }
     for (Py_ssize_t i = 0; i < p.count; ++i) out[i] = i < nargs ? args[i] : nullptr;
@@ -103,7 +120,7 @@ inline bool finish(const Params& p, PyObject** out) {
 
 // Vectorcall form.  Inlined into every method, where `p` is a constant: a
 // call with all parameters given by position and no keywords costs a compare.
-[[gnu::always_inline]] inline bool parse_args(const Params& p, PyObject* const* args, Py_ssize_t nargs,
+[[nodiscard, gnu::always_inline]] inline bool parse_args(const Params& p, PyObject* const* args, Py_ssize_t nargs,
                                               PyObject* kwnames, PyObject** out) {
     if (nargs == p.count && !kwnames) [[likely]] {
         for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
@@ -114,7 +131,7 @@ inline bool finish(const Params& p, PyObject** out) {
 
 // Tuple-plus-dict form.  `keep` receives a snapshot of the dict's items that
 // keeps the values taken from it alive for as long as the caller needs them.
-inline bool parse_tuple(const Params& p, PyObject* args, PyObject* kwds, PyObject** out, Ref& keep) {
+[[nodiscard]] inline bool parse_tuple(const Params& p, PyObject* args, PyObject* kwds, PyObject** out, Ref& keep) {
     Py_ssize_t nargs = PyTuple_GET_SIZE(args);
     if (!kwds || PyDict_GET_SIZE(kwds) == 0) return parse_args_general(p, &PyTuple_GET_ITEM(args, 0), nargs, nullptr, out);
     if (nargs > p.count) {
@@ -131,6 +148,49 @@ inline bool parse_tuple(const Params& p, PyObject* args, PyObject* kwds, PyObjec
         if (!place_keyword(p, PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1), nargs, out)) return false;
     }
     return finish(p, out);
+}
+
+// The value of keyword `name` among a vectorcall's keywords, or null: for a
+// method that collects keywords it does not declare.  The parser has already
+// refused keywords that are not strings.
+inline PyObject* find_keyword(const Name& name, PyObject* const* kwvalues, PyObject* kwnames) noexcept {
+    if (!kwnames) return nullptr;
+    Py_ssize_t n = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < n; ++k)
+        if (PyTuple_GET_ITEM(kwnames, k) == name.get()) return kwvalues[k];
+    for (Py_ssize_t k = 0; k < n; ++k)
+        if (PyUnicode_Compare(PyTuple_GET_ITEM(kwnames, k), name.get()) == 0) return kwvalues[k];
+    return nullptr;
+}
+
+// The parameters as inspect.signature reads them: "a, b=10, **kw".  Written
+// into `out` (at most `size` bytes); defaults shown by their repr.
+[[nodiscard]] inline bool format_params(const Params& p, char* out, std::size_t size) {
+    std::size_t used = 0;
+    *out = '\0';
+    auto put = [&](const char* text) {
+        int n = std::snprintf(out + used, size - used, "%s%s", used ? ", " : "", text);
+        used = n < 0 ? size : std::min(size - 1, used + static_cast<std::size_t>(n));
+    };
+    for (Py_ssize_t i = 0; i < p.count; ++i) {
+        const Param& param = p.params[i];
+        if (!param.default_value) {
+            put(param.name.text);
+            continue;
+        }
+        Ref repr = Ref::steal(PyObject_Repr(param.default_value->get()));
+        const char* text = repr ? PyUnicode_AsUTF8(repr.get()) : nullptr;
+        if (!text) return false;
+        char item[96];
+        std::snprintf(item, sizeof item, "%s=%s", param.name.text, text);
+        put(item);
+    }
+    if (p.extra_keywords) {
+        char item[64];
+        std::snprintf(item, sizeof item, "**%s", p.extra_keywords);
+        put(item);
+    }
+    return true;
 }
 
 }  // namespace

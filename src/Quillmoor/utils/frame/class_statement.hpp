@@ -21,7 +21,7 @@ Name n_orig_bases{"__orig_bases__"};
 // The bases as the class is built from them: every base that is not a type
 // and has __mro_entries__ is replaced by the tuple that method returns.
 // `changed` tells whether any replacement happened.
-inline Ref resolve_bases(PyObject* bases, bool& changed) {
+[[nodiscard]] inline Ref resolve_bases(PyObject* bases, bool& changed) {
     changed = false;
     Ref resolved;  // a list, made at the first replacement
     Py_ssize_t n = PyTuple_GET_SIZE(bases);
@@ -53,7 +53,7 @@ inline Ref resolve_bases(PyObject* bases, bool& changed) {
 }
 
 // The most derived metaclass of the bases (`type` without bases).
-inline Ref calculate_metaclass(PyObject* bases) {
+[[nodiscard]] inline Ref calculate_metaclass(PyObject* bases) {
     Py_ssize_t n = PyTuple_GET_SIZE(bases);
     PyTypeObject* winner = n ? Py_TYPE(PyTuple_GET_ITEM(bases, 0)) : &PyType_Type;
     for (Py_ssize_t i = 0; i < n; ++i) {
@@ -72,9 +72,9 @@ inline Ref calculate_metaclass(PyObject* bases) {
 }
 
 // `class <name>(*bases_as_written): pass` at the top level of the module.
-inline Ref make_class(const char* class_name, PyObject* bases_as_written) {
+[[nodiscard]] inline Ref make_class(const char* class_name, PyObject* bases_as_written) {
     Ref name = Ref::steal(PyUnicode_FromString(class_name));
-    Ref module_name = Ref::steal(PyUnicode_FromString(g_module_spec->full_name));
+    Ref module_name = Ref::steal(PyUnicode_FromString(g_state.def->full_name));
     if (!name || !module_name) return Ref();
     bool changed;
     Ref bases = resolve_bases(bases_as_written, changed);

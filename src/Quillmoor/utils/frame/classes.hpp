@@ -1,5 +1,5 @@
 // The extension types: their traits, the generic slots every type shares, and
-// the pickled form, all derived from one declaration per class (ClassSpec).
+// the pickled form, all derived from one declaration per class (ClassDef).
 //
 // A class supplies its instance struct, its member table (the pickled members
 // in state order), its own slots and methods.  Allocation, deallocation, GC
@@ -10,9 +10,12 @@
 #include "args.hpp"
 #include "convert.hpp"
 #include "function.hpp"
+#include "override.hpp"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <span>
 
 namespace qm {
 namespace {
@@ -30,48 +33,71 @@ struct Member {
     std::size_t offset;
 };
 
+// The published table of overridable methods: their entries (override.hpp's
+// slot) in the order of the class's method list.  Instances point at it, and
+// the class dict holds it in a capsule for other compiled code.
+using OverrideTable = const AnyFunction*;
+constexpr std::size_t max_overridables = 8;
+
+constexpr Param reconstruct_params[] = {{n_pyx_type}, {n_pyx_checksum}, {n_pyx_state}};
+
+struct ClassDef {
+    PyTypeObject& type;  // declared beside the instance struct, so the class's code can test for it
+
+    // traits
+    const char* dotted_name;
+    Py_ssize_t basicsize;
+    bool gc = false;                 // holds objects that can form cycles
+    Py_ssize_t weaklist_offset = 0;  // 0: no weak references
+    Py_ssize_t table_offset = 0;     // where instances keep their OverrideTable; 0: none
+
+    // Pickled members, in state order (names sorted).  The checksums are the
+    // first seven hex digits of the SHA-256, SHA-1 and MD5 digests of the
+    // sorted member names joined by single spaces; pickles carry the first,
+    // and any of the three is accepted.  They are stored in existing pickles:
+    // never recompute them for a changed layout without a new class.
+    std::span<const Member> members;
+    std::int32_t checksums[3];
+
+    // the class's own slots and methods (the pickling methods are added here)
+    const Params& init_params;  // the constructor's, for its signature
+    initproc init = nullptr;
+    PyGetSetDef* getset = nullptr;
+    void (*extra_slots)(PyTypeObject&) = nullptr;
+    std::span<const MethodDef* const> methods;
+
+    // derived when the class is readied
+    const char* class_name = nullptr;             // the last part of dotted_name
+    char signature[160] = {};                     // "Name(params)\n--\n\n", the type's doc
+    char unpickle_text[80] = {};                  // "__pyx_unpickle_Name"
+    Params unpickle_params{unpickle_text, reconstruct_params};
+    PyObject* unpickle_name = nullptr;            // interned, for the module-global lookup
+    AnyFunction table[max_overridables] = {};
+    PyMethodDef pickle_methods[3] = {};
+    const MethodDef* pickle_defs[3] = {};         // __reduce_cython__, __setstate_cython__, the reconstruction
+    bool ready = false;
+};
+
+// An instance as its struct, and back.
+template <class T>
+inline T* as(PyObject* o) noexcept {
+    return reinterpret_cast<T*>(o);
+}
+template <class T>
+inline PyObject* py(T* o) noexcept {
+    return reinterpret_cast<PyObject*>(o);
+}
+
 template <class T>
 inline T& field(PyObject* o, std::size_t offset) noexcept {
     return *reinterpret_cast<T*>(reinterpret_cast<char*>(o) + offset);
 }
 
-struct ClassSpec {
-    PyTypeObject type = static_type_object();
-
-    // traits
-    const char* dotted_name;
-    const char* class_name;
-    Py_ssize_t basicsize;
-    bool gc = false;
-    Py_ssize_t weaklist_offset = 0;  // 0: no weak references
-    Py_ssize_t vtable_offset = 0;    // 0: no table of overridable methods
-    const void* vtable = nullptr;
-
-    // pickled members, in state order (names sorted), and their checksums
-    const Member* members;
-    Py_ssize_t member_count;
-    std::int32_t checksums[3];   // SHA-256, SHA-1, MD5 of the sorted names; the first is written
-    const char* member_list;     // the names as messages show them
-    const Name* unpickle_name;   // module-level reconstruction function
-
-    // the class's own slots
-    initproc init = nullptr;
-    PyGetSetDef* getset = nullptr;
-    void (*extra_slots)(PyTypeObject&) = nullptr;
-    // "Name(params)\n--\n\n": the signature alone, so inspect.signature(cls)
-    // shows the constructor's parameters while __doc__ stays None.
-    const char* text_signature = nullptr;
-
-    // filled in by ClassSlots<>::install
-    void (*install)(ClassSpec&);
-    PyMethodDef pickle_methods[3] = {};
-    MethodDef unpickle_def = {};
-    bool ready = false;
-};
+inline bool holds_object(const Member& m) noexcept { return m.kind == Kind::object || m.kind == Kind::bool_or_none; }
 
 // ---- pickling ------------------------------------------------------------
 
-inline PyObject* member_value(PyObject* o, const Member& m) noexcept {
+[[nodiscard]] inline PyObject* member_value(PyObject* o, const Member& m) noexcept {
     switch (m.kind) {
         case Kind::int32: return PyLong_FromLong(field<std::int32_t>(o, m.offset));
         case Kind::float32: return float_result(field<float>(o, m.offset));
@@ -79,20 +105,18 @@ inline PyObject* member_value(PyObject* o, const Member& m) noexcept {
     }
 }
 
-inline bool has_object_members(PyObject* o, const ClassSpec& c) noexcept {
-    for (Py_ssize_t i = 0; i < c.member_count; ++i) {
-        const Member& m = c.members[i];
-        if ((m.kind == Kind::object || m.kind == Kind::bool_or_none) && field<PyObject*>(o, m.offset) != Py_None)
-            return true;
-    }
+inline bool has_object_members(PyObject* o, const ClassDef& c) noexcept {
+    for (const Member& m : c.members)
+        if (holds_object(m) && field<PyObject*>(o, m.offset) != Py_None) return true;
     return false;
 }
 
-inline PyObject* pickle_reduce(PyObject* self, const ClassSpec& c) {
-    Ref state = Ref::steal(PyTuple_New(c.member_count));
+[[nodiscard]] inline PyObject* pickle_reduce(PyObject* self, const ClassDef& c) {
+    Py_ssize_t count = static_cast<Py_ssize_t>(c.members.size());
+    Ref state = Ref::steal(PyTuple_New(count));
     if (!state) return nullptr;
-    for (Py_ssize_t i = 0; i < c.member_count; ++i) {
-        PyObject* v = member_value(self, c.members[i]);
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* v = member_value(self, c.members.data()[i]);
         if (!v) return nullptr;
         PyTuple_SET_ITEM(state.get(), i, v);
     }
@@ -112,7 +136,7 @@ inline PyObject* pickle_reduce(PyObject* self, const ClassSpec& c) {
         }
     }
     if (!use_setstate) use_setstate = has_object_members(self, c);
-    Ref func = lookup_global(*c.unpickle_name);
+    Ref func = lookup_global(c.unpickle_name);
     if (!func) return nullptr;
     Ref checksum = Ref::steal(PyLong_FromLong(c.checksums[0]));
     if (!checksum) return nullptr;
@@ -129,15 +153,15 @@ inline PyObject* pickle_reduce(PyObject* self, const ClassSpec& c) {
 
 // Writes the members back one by one.  A failure leaves the members before it
 // replaced and the rest untouched.  `state` is kept alive by the caller.
-inline bool set_state(PyObject* self, const ClassSpec& c, PyObject* state) {
-    Py_ssize_t size = PyTuple_GET_SIZE(state);
-    for (Py_ssize_t i = 0; i < c.member_count; ++i) {
+[[nodiscard]] inline bool set_state(PyObject* self, const ClassDef& c, PyObject* state) {
+    Py_ssize_t size = PyTuple_GET_SIZE(state), count = static_cast<Py_ssize_t>(c.members.size());
+    for (Py_ssize_t i = 0; i < count; ++i) {
         if (i >= size) {
             PyErr_SetString(PyExc_IndexError, "tuple index out of range");
             return false;
         }
         PyObject* item = PyTuple_GET_ITEM(state, i);
-        const Member& m = c.members[i];
+        const Member& m = c.members.data()[i];  // data(): no checked indexing in debug builds
         switch (m.kind) {
             case Kind::int32: {
                 std::int32_t v;
@@ -157,8 +181,8 @@ inline bool set_state(PyObject* self, const ClassSpec& c, PyObject* state) {
             case Kind::object: replace_member(field<PyObject*>(self, m.offset), item); break;
         }
     }
-    if (size <= c.member_count) return true;
-    PyObject* extra = PyTuple_GET_ITEM(state, c.member_count);
+    if (size <= count) return true;
+    PyObject* extra = PyTuple_GET_ITEM(state, count);
     int present = PyObject_IsTrue(extra);
     if (present <= 0) return present == 0;
     Ref dict = Ref::steal(PyObject_GenericGetDict(self, nullptr));
@@ -168,10 +192,12 @@ inline bool set_state(PyObject* self, const ClassSpec& c, PyObject* state) {
     return static_cast<bool>(r);
 }
 
-inline PyObject* pickle_setstate(PyObject* self, const ClassSpec& c, PyObject* const* args, Py_ssize_t nargs,
-                                 PyObject* kwnames) {
-    static const Param params[] = {{n_pyx_state}};
-    static const Params setstate_params{"__setstate_cython__", params, 1, 1};
+constexpr Param setstate_params_list[] = {{n_pyx_state}};
+const Params setstate_params{"__setstate_cython__", setstate_params_list};
+const Params reduce_params{"__reduce_cython__"};
+
+[[nodiscard]] inline PyObject* pickle_setstate(PyObject* self, const ClassDef& c, PyObject* const* args,
+                                               Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* state;
     if (!parse_args(setstate_params, args, nargs, kwnames, &state)) return nullptr;
     if (state == Py_None) {
@@ -183,7 +209,7 @@ inline PyObject* pickle_setstate(PyObject* self, const ClassSpec& c, PyObject* c
     Py_RETURN_NONE;
 }
 
-[[gnu::cold]] inline void checksum_error(const ClassSpec& c, std::int32_t checksum) {
+[[gnu::cold]] inline void checksum_error(const ClassDef& c, std::int32_t checksum) {
     Ref pickle = Ref::steal(PyImport_Import(n_pickle.get()));
     if (!pickle) return;
     Ref error = Ref::steal(PyObject_GetAttr(pickle.get(), n_PickleError.get()));
@@ -193,16 +219,23 @@ inline PyObject* pickle_setstate(PyObject* self, const ClassSpec& c, PyObject* c
         PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
         return;
     }
-    PyErr_Format(error.get(), "Incompatible checksums (0x%x vs (0x%x, 0x%x, 0x%x) = (%s))",
+    // The member names as the message lists them: "_count, _sum".
+    Ref names = Ref::steal(PyUnicode_FromString(""));
+    for (const Member& m : c.members) {
+        if (!names) return;
+        names = Ref::steal(PyUnicode_FromFormat(PyUnicode_GET_LENGTH(names.get()) ? "%U, %s" : "%U%s",
+                                                names.get(), m.name));
+    }
+    if (!names) return;
+    PyErr_Format(error.get(), "Incompatible checksums (0x%x vs (0x%x, 0x%x, 0x%x) = (%U))",
                  static_cast<unsigned>(checksum), static_cast<unsigned>(c.checksums[0]),
-                 static_cast<unsigned>(c.checksums[1]), static_cast<unsigned>(c.checksums[2]), c.member_list);
+                 static_cast<unsigned>(c.checksums[1]), static_cast<unsigned>(c.checksums[2]), names.get());
 }
 
-inline PyObject* pickle_reconstruct(const ClassSpec& c, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const Param params[] = {{n_pyx_type}, {n_pyx_checksum}, {n_pyx_state}};
-    const Params reconstruct_params{c.unpickle_def.name, params, 3, 3};
+[[nodiscard]] inline PyObject* pickle_reconstruct(const ClassDef& c, PyObject* const* args, Py_ssize_t nargs,
+                                                  PyObject* kwnames) {
     PyObject* a[3];
-    if (!parse_args(reconstruct_params, args, nargs, kwnames, a)) return nullptr;
+    if (!parse_args(c.unpickle_params, args, nargs, kwnames, a)) return nullptr;
     PyObject* state = a[2];
     std::int32_t checksum;
     if (!to_int32(a[1], checksum)) return nullptr;
@@ -211,7 +244,7 @@ inline PyObject* pickle_reconstruct(const ClassSpec& c, PyObject* const* args, P
         checksum_error(c, checksum);
         return nullptr;
     }
-    Ref make = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(const_cast<PyTypeObject*>(&c.type)),
+    Ref make = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(&c.type),
                                            n_new.get()));
     if (!make) return nullptr;
     Ref obj = Ref::steal(PyObject_CallOneArg(make.get(), a[0]));
@@ -222,7 +255,7 @@ inline PyObject* pickle_reconstruct(const ClassSpec& c, PyObject* const* args, P
 
 // ---- generic slots -------------------------------------------------------
 
-template <ClassSpec& C>
+template <ClassDef& C>
 struct ClassSlots {
     static PyObject* tp_new(PyTypeObject* t, PyObject*, PyObject*) {
         if (t->tp_flags & Py_TPFLAGS_IS_ABSTRACT) {
@@ -233,47 +266,38 @@ struct ClassSlots {
         }
         PyObject* o = t->tp_alloc(t, 0);
         if (!o) return nullptr;
-        if (C.vtable_offset) field<const void*>(o, C.vtable_offset) = C.vtable;
-        for (Py_ssize_t i = 0; i < C.member_count; ++i) {
-            const Member& m = C.members[i];
-            if (m.kind == Kind::object || m.kind == Kind::bool_or_none) field<PyObject*>(o, m.offset) = Py_NewRef(Py_None);
-        }
+        if (C.table_offset) field<OverrideTable>(o, C.table_offset) = C.table;
+        for (const Member& m : C.members)
+            if (holds_object(m)) field<PyObject*>(o, m.offset) = Py_NewRef(Py_None);
         return o;
     }
 
+    // Our types have no finaliser; a subclass's __del__ has already run in
+    // the interpreter's deallocation of subclass instances.
     static void dealloc(PyObject* o) {
-        // Our types have no finaliser; a subclass's __del__ has already run in
-        // the interpreter's deallocation of subclass instances.
         PyTypeObject* t = Py_TYPE(o);
         if (C.gc) PyObject_GC_UnTrack(o);
         if (C.weaklist_offset && field<PyObject*>(o, C.weaklist_offset)) PyObject_ClearWeakRefs(o);
-        for (Py_ssize_t i = 0; i < C.member_count; ++i) {
-            const Member& m = C.members[i];
-            if (m.kind == Kind::object || m.kind == Kind::bool_or_none) Py_CLEAR(field<PyObject*>(o, m.offset));
-        }
+        for (const Member& m : C.members)
+            if (holds_object(m)) Py_CLEAR(field<PyObject*>(o, m.offset));
         t->tp_free(o);
     }
 
     static int traverse(PyObject* o, visitproc visit, void* arg) {
-        for (Py_ssize_t i = 0; i < C.member_count; ++i) {
-            const Member& m = C.members[i];
+        for (const Member& m : C.members)
             if (m.kind == Kind::object) Py_VISIT(field<PyObject*>(o, m.offset));
-        }
         return 0;
     }
 
     // Cleared members become None, not null, so a cleared object stays usable.
     static int clear(PyObject* o) {
-        for (Py_ssize_t i = 0; i < C.member_count; ++i) {
-            const Member& m = C.members[i];
+        for (const Member& m : C.members)
             if (m.kind == Kind::object) replace_member(field<PyObject*>(o, m.offset), Py_None);
-        }
         return 0;
     }
 
     static PyObject* reduce(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-        static const Params none{"__reduce_cython__", nullptr, 0, 0};
-        if (!parse_args(none, args, nargs, kwnames, nullptr)) return nullptr;
+        if (!parse_args(reduce_params, args, nargs, kwnames, nullptr)) return nullptr;
         return pickle_reduce(self, C);
     }
 
@@ -285,10 +309,11 @@ struct ClassSlots {
         return pickle_reconstruct(C, args, nargs, kwnames);
     }
 
-    static inline const MethodDef reduce_def = method<reduce>("__reduce_cython__", "($self, /)");
-    static inline const MethodDef setstate_def = method<setstate>("__setstate_cython__", "($self, __pyx_state)");
+    static inline const MethodDef reduce_def = method<reduce>(reduce_params);
+    static inline const MethodDef setstate_def = method<setstate>(setstate_params);
+    static inline const MethodDef reconstruct_def{C.unpickle_params, reconstruct, nullptr, MethodDef::function};
 
-    static void install(ClassSpec& c) {
+    static void install(ClassDef& c) {
         PyTypeObject& t = c.type;
         t.tp_new = tp_new;
         t.tp_dealloc = dealloc;
@@ -296,24 +321,63 @@ struct ClassSlots {
             t.tp_traverse = traverse;
             t.tp_clear = clear;
         }
+        // Readying makes method descriptors of these; the body later adds
+        // function objects of the same names (see setup_pickling).
         auto fast = METH_FASTCALL | METH_KEYWORDS;
-        // The docs are signature blocks only: inspect.signature works, __doc__ stays None.
         c.pickle_methods[0] = {"__reduce_cython__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reduce)),
                                fast, "__reduce_cython__($self, /)\n--\n\n"};
         c.pickle_methods[1] = {"__setstate_cython__",
                                reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(setstate)), fast,
                                "__setstate_cython__($self, __pyx_state)\n--\n\n"};
         t.tp_methods = c.pickle_methods;
-        c.unpickle_def = {c.unpickle_name->text, reconstruct, MethodDef::function, nullptr,
-                          "(__pyx_type, __pyx_checksum, __pyx_state)"};
+        c.pickle_defs[0] = &reduce_def;
+        c.pickle_defs[1] = &setstate_def;
+        c.pickle_defs[2] = &reconstruct_def;
     }
 };
+
+// An entry of a module's class list: the class with its generic slots.
+struct ClassEntry {
+    ClassDef* def;
+    void (*install)(ClassDef&);
+};
+
+template <ClassDef& C>
+constexpr ClassEntry class_entry{&C, ClassSlots<C>::install};
+
+// ---- readying --------------------------------------------------------------
+
+// What follows from the declaration before readying: the class name, the
+// constructor's signature, the reconstruction function's name, the table of
+// overridable methods and the interned method names.
+[[nodiscard]] inline bool derive_from_declaration(ClassDef& c) {
+    const char* dot = std::strrchr(c.dotted_name, '.');
+    c.class_name = dot ? dot + 1 : c.dotted_name;
+    char params[128];
+    if (!format_params(c.init_params, params, sizeof params)) return false;
+    std::snprintf(c.signature, sizeof c.signature, "%s(%s)\n--\n\n", c.class_name, params);
+    std::snprintf(c.unpickle_text, sizeof c.unpickle_text, "__pyx_unpickle_%s", c.class_name);
+    if (!c.unpickle_name) {
+        c.unpickle_name = PyUnicode_InternFromString(c.unpickle_text);
+        if (!c.unpickle_name) return false;
+    }
+    std::size_t slots = 0;
+    for (const MethodDef* m : c.methods) {
+        if (m->slot && slots < max_overridables) c.table[slots++] = m->slot;
+        // The override rule looks methods up by name as soon as instances exist.
+        if (!m->interned_name) {
+            m->interned_name = PyUnicode_InternFromString(m->name());
+            if (!m->interned_name) return false;
+        }
+    }
+    return true;
+}
 
 // Reduce set-up: the class dict's __reduce__ and __setstate__ become the
 // method descriptors made from pickle_methods, under their own names.  Each
 // move is complete or not begun, so a set-up that failed half-way is finished
 // by the next attempt.
-inline bool setup_pickling(ClassSpec& c, PyObject* dict) {
+[[nodiscard]] inline bool setup_pickling(ClassDef& c, PyObject* dict) {
     const std::pair<const Name*, const Name*> moves[] = {{&n_reduce_cython, &n_reduce},
                                                          {&n_setstate_cython, &n_setstate}};
     for (auto [from, to] : moves) {
@@ -339,14 +403,14 @@ inline bool setup_pickling(ClassSpec& c, PyObject* dict) {
 // doc without its signature block, an empty string, where instances would
 // find it), the table capsule and the pickling entries.  Every step may be
 // repeated, so a retry after any failure completes them.
-inline bool fill_class_dict(ClassSpec& c) {
+[[nodiscard]] inline bool fill_class_dict(ClassDef& c) {
     PyTypeObject& t = c.type;
     Ref dict = Ref::steal(PyType_GetDict(&t));
     if (!dict) return false;
     bool ok = [&] {
-        if (t.tp_doc && PyDict_SetItemString(dict.get(), "__doc__", Py_None) < 0) return false;
-        if (c.vtable) {
-            Ref capsule = Ref::steal(PyCapsule_New(const_cast<void*>(c.vtable), nullptr, nullptr));
+        if (PyDict_SetItem(dict.get(), n_doc.get(), Py_None) < 0) return false;
+        if (c.table_offset) {
+            Ref capsule = Ref::steal(PyCapsule_New(static_cast<void*>(c.table), nullptr, nullptr));
             if (!capsule || PyDict_SetItem(dict.get(), n_pyx_vtable.get(), capsule.get()) < 0) return false;
         }
         return setup_pickling(c, dict.get());
@@ -355,19 +419,23 @@ inline bool fill_class_dict(ClassSpec& c) {
     return ok;
 }
 
-// Readies a type once per process: slots from the declaration, then the
+// Readies a type once per process: what the declaration implies, the
 // interpreter's readying, then the class dict's own entries.
-inline bool ready_class(ClassSpec& c) {
+[[nodiscard]] inline bool ready_class(const ClassEntry& entry) {
+    ClassDef& c = *entry.def;
     if (c.ready) return true;
-    bool readied = ready_static_type(c.type, [&c](PyTypeObject& t) {
+    if (!(c.type.tp_flags & Py_TPFLAGS_READY) && !derive_from_declaration(c)) return false;
+    bool readied = ready_static_type(c.type, [&](PyTypeObject& t) {
         t.tp_name = c.dotted_name;
         t.tp_basicsize = c.basicsize;
         t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE | (c.gc ? Py_TPFLAGS_HAVE_GC : 0);
         t.tp_weaklistoffset = c.weaklist_offset;
         t.tp_init = c.init;
         t.tp_getset = c.getset;
-        t.tp_doc = c.text_signature;
-        c.install(c);
+        // The signature alone: inspect.signature(cls) shows the constructor's
+        // parameters while __doc__ stays None.
+        t.tp_doc = c.signature;
+        entry.install(c);
         if (c.extra_slots) c.extra_slots(t);
     });
     if (!readied || !fill_class_dict(c)) return false;
@@ -375,16 +443,20 @@ inline bool ready_class(ClassSpec& c) {
     return true;
 }
 
-// Places the function objects of `methods` (null-terminated) in the class dict.
-inline bool add_methods(ClassSpec& c, const MethodDef* const* methods, PyObject* module_name) {
+// Places the function objects of the class's methods, then of its pickling
+// methods, in the class dict.
+[[nodiscard]] inline bool add_methods(ClassDef& c, PyObject* module_name) {
     Ref dict = Ref::steal(PyType_GetDict(&c.type));
     if (!dict) return false;
-    for (const MethodDef* const* m = methods; *m; ++m) {
-        Ref f = make_function(**m, &c.type, c.class_name, module_name);
-        if (!f || PyDict_SetItemString(dict.get(), (*m)->name, f.get()) < 0) return false;
-    }
+    auto add = [&](const MethodDef& m) {
+        Ref f = make_function(m, &c.type, c.class_name, module_name);
+        return f && PyDict_SetItem(dict.get(), m.interned_name, f.get()) == 0;
+    };
+    bool ok = true;
+    for (const MethodDef* m : c.methods) ok = ok && add(*m);
+    ok = ok && add(*c.pickle_defs[0]) && add(*c.pickle_defs[1]);
     PyType_Modified(&c.type);
-    return true;
+    return ok;
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ inline std::int32_t wrap_sub(std::int32_t a, std::int32_t b) noexcept {
 // Any object to a double: an exact float directly, anything else through the
 // interpreter's float conversion (__float__, else __index__).  -1.0 is a valid
 // value; only a pending exception marks failure.
-inline bool to_double(PyObject* o, double& out) noexcept {
+[[nodiscard]] inline bool to_double(PyObject* o, double& out) noexcept {
     if (PyFloat_CheckExact(o)) {
         out = PyFloat_AS_DOUBLE(o);
         return true;
@@ -56,7 +56,7 @@ inline bool to_double(PyObject* o, double& out) noexcept {
     return true;
 }
 
-inline bool to_float32(PyObject* o, float& out) noexcept {
+[[nodiscard]] inline bool to_float32(PyObject* o, float& out) noexcept {
     double d;
     if (!to_double(o, d)) return false;
     out = narrow(d);
@@ -64,11 +64,11 @@ inline bool to_float32(PyObject* o, float& out) noexcept {
 }
 
 // A single-precision value reported to Python: widened exactly.
-inline PyObject* float_result(float f) noexcept { return PyFloat_FromDouble(static_cast<double>(f)); }
+[[nodiscard]] inline PyObject* float_result(float f) noexcept { return PyFloat_FromDouble(static_cast<double>(f)); }
 
 // ---- 32-bit integers -----------------------------------------------------
 
-inline bool int_object_to_int32(PyObject* o, std::int32_t& out) noexcept {
+[[nodiscard]] inline bool int_object_to_int32(PyObject* o, std::int32_t& out) noexcept {
     if (PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(o))) {
         Py_ssize_t v = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(o));
         if (v >= INT32_MIN && v <= INT32_MAX) {
@@ -85,7 +85,7 @@ inline bool int_object_to_int32(PyObject* o, std::int32_t& out) noexcept {
 // Any object to a 32-bit signed int: an int (or subclass, so bools too) as it
 // is; anything else through its __int__ alone (not __index__), so a float
 // truncates toward zero.
-inline bool to_int32(PyObject* o, std::int32_t& out) noexcept {
+[[nodiscard]] inline bool to_int32(PyObject* o, std::int32_t& out) noexcept {
     if (PyLong_Check(o)) return int_object_to_int32(o, out);
     PyNumberMethods* nb = Py_TYPE(o)->tp_as_number;
     if (!nb || !nb->nb_int) {
@@ -111,7 +111,7 @@ inline bool to_int32(PyObject* o, std::int32_t& out) noexcept {
 
 // ---- truth ---------------------------------------------------------------
 
-inline bool to_truth(PyObject* o, bool& out) noexcept {
+[[nodiscard]] inline bool to_truth(PyObject* o, bool& out) noexcept {
     if (o == Py_True) {
         out = true;
         return true;
@@ -126,12 +126,12 @@ inline bool to_truth(PyObject* o, bool& out) noexcept {
     return true;
 }
 
-inline PyObject* bool_result(bool b) noexcept { return Py_NewRef(b ? Py_True : Py_False); }
+[[nodiscard]] inline PyObject* bool_result(bool b) noexcept { return Py_NewRef(b ? Py_True : Py_False); }
 
 // ---- exact types ---------------------------------------------------------
 
 // A parameter declared with an exact built-in type (tuple, bool), None allowed or not.
-inline bool check_exact_param(PyObject* o, PyTypeObject* expected, const char* param, bool none_ok) noexcept {
+[[nodiscard]] inline bool check_exact_param(PyObject* o, PyTypeObject* expected, const char* param, bool none_ok) noexcept {
     if (Py_IS_TYPE(o, expected) || (none_ok && o == Py_None)) return true;
     PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", param,
                  expected->tp_name, Py_TYPE(o)->tp_name);
@@ -139,7 +139,7 @@ inline bool check_exact_param(PyObject* o, PyTypeObject* expected, const char* p
 }
 
 // A value (not a parameter) that must be exactly `expected`, None allowed or not.
-inline bool check_exact_value(PyObject* o, PyTypeObject* expected, bool none_ok) noexcept {
+[[nodiscard]] inline bool check_exact_value(PyObject* o, PyTypeObject* expected, bool none_ok) noexcept {
     if (Py_IS_TYPE(o, expected) || (none_ok && o == Py_None)) return true;
     PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", expected->tp_name, Py_TYPE(o)->tp_name);
     return false;
@@ -147,7 +147,7 @@ inline bool check_exact_value(PyObject* o, PyTypeObject* expected, bool none_ok)
 
 // A parameter declared as a Python int: an exact int (or None when allowed)
 // as it is, any other number through int(), anything else refused by name.
-inline Ref int_param(PyObject* o, const char* param, bool none_ok) noexcept {
+[[nodiscard]] inline Ref int_param(PyObject* o, const char* param, bool none_ok) noexcept {
     if (PyLong_CheckExact(o) || (none_ok && o == Py_None)) return Ref::incref(o);
     if (PyNumber_Check(o)) return Ref::steal(PyNumber_Long(o));
     PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", param,
@@ -156,7 +156,7 @@ inline Ref int_param(PyObject* o, const char* param, bool none_ok) noexcept {
 }
 
 // A value declared as an optional Python int (not a parameter).
-inline Ref optional_int_value(PyObject* o) noexcept {
+[[nodiscard]] inline Ref optional_int_value(PyObject* o) noexcept {
     if (o == Py_None || PyLong_CheckExact(o)) return Ref::incref(o);
     if (PyNumber_Check(o)) return Ref::steal(PyNumber_Long(o));
     PyErr_Format(PyExc_TypeError, "Expected %.200s, got %.200s", "int", Py_TYPE(o)->tp_name);

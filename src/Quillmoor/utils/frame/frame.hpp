@@ -7,6 +7,6 @@
 #include "convert.hpp"
 #include "function.hpp"
 #include "module.hpp"
-#include "names.hpp"
+#include "state.hpp"
 #include "override.hpp"
 #include "ref.hpp"

@@ -11,7 +11,7 @@
 // rule recognise a class's own built-in by comparing definitions.
 #pragma once
 
-#include "names.hpp"
+#include "args.hpp"
 
 #include <cstddef>
 #include <cstring>
@@ -34,21 +34,27 @@ struct Annotation {
     const char* text;  // source text of the annotation, never evaluated
 };
 
+// Any function pointer, as a table of overridable methods stores them.
+using AnyFunction = void (*)();
+
 struct MethodDef {
     enum Kind : unsigned char {
         method,            // first argument is the instance, checked against the owner type
         variadic_method,   // the same, for methods declared with *args and **kwargs
         function,          // module-level function, no instance
     };
-    const char* name;
+    const Params& params;  // its name and parameters: messages and the signature derive from them
     Entry entry;
+    vectorcallfunc call = nullptr;            // for methods: method_call<entry>; make them with method<>()
     Kind kind = method;
     const Annotation* annotations = nullptr;  // terminated by {nullptr, nullptr}
-    const char* text_signature = nullptr;     // for inspect.signature, e.g. "($self, tick)"
-    vectorcallfunc call = nullptr;            // for methods: method_call<entry>; make them with method<>()
+    AnyFunction slot = nullptr;               // an overridable method's entry in its class's table
     // Version tag of the last type whose class-level lookup of this name found
     // this very function (see override.hpp); 0 when none.
     mutable unsigned int inherited_by = 0;
+    mutable PyObject* interned_name = nullptr;  // made with the first function object, kept for the process
+
+    const char* name() const noexcept { return params.func; }
 };
 
 struct FunctionObject {
@@ -70,12 +76,12 @@ PyTypeObject g_function_type = static_type_object();
     if (f->def->kind == MethodDef::variadic_method)
         PyErr_Format(PyExc_TypeError, "unbound method %.200S() needs an argument", f->qualname);
     else
-        PyErr_Format(PyExc_TypeError, "%.200s() %s", f->def->name, "needs an argument");
+        PyErr_Format(PyExc_TypeError, "%.200s() %s", f->def->name(), "needs an argument");
     return nullptr;
 }
 
 [[gnu::cold]] inline PyObject* wrong_instance_error(FunctionObject* f, PyObject* self) {
-    PyErr_Format(PyExc_TypeError, "descriptor '%s' for '%s' objects doesn't apply to a '%.100s' object", f->def->name,
+    PyErr_Format(PyExc_TypeError, "descriptor '%s' for '%s' objects doesn't apply to a '%.100s' object", f->def->name(),
                  f->owner->tp_name, Py_TYPE(self)->tp_name);
     return nullptr;
 }
@@ -96,9 +102,9 @@ PyObject* method_call(PyObject* callable, PyObject* const* args, size_t nargsf, 
 
 // A method definition; the entry is a template argument so that its call is direct.
 template <Entry E>
-constexpr MethodDef method(const char* name, const char* text_signature, const Annotation* annotations = nullptr,
-                           MethodDef::Kind kind = MethodDef::method) {
-    return {name, E, kind, annotations, text_signature, method_call<E>};
+constexpr MethodDef method(const Params& params, const Annotation* annotations = nullptr,
+                           MethodDef::Kind kind = MethodDef::method, AnyFunction slot = nullptr) {
+    return {params, E, method_call<E>, kind, annotations, slot};
 }
 
 inline PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
@@ -148,10 +154,14 @@ inline PyObject* function_get_annotations(PyObject* self, void*) {
     return Py_NewRef(f->annotations);
 }
 
+// "($self, a, b=1)" and its variants, from the parameter list.
 inline PyObject* function_get_text_signature(PyObject* self, void*) {
-    auto* f = reinterpret_cast<FunctionObject*>(self);
-    if (!f->def->text_signature) Py_RETURN_NONE;
-    return PyUnicode_FromString(f->def->text_signature);
+    const MethodDef& def = *reinterpret_cast<FunctionObject*>(self)->def;
+    if (def.kind == MethodDef::variadic_method) return PyUnicode_FromString("($self, /, *args, **kwargs)");
+    char params[256];
+    if (!format_params(def.params, params, sizeof params)) return nullptr;
+    if (def.kind == MethodDef::function) return PyUnicode_FromFormat("(%s)", params);
+    return PyUnicode_FromFormat(*params ? "($self, %s)" : "($self, /)", params);
 }
 
 inline PyObject* function_repr(PyObject* self) {
@@ -190,7 +200,7 @@ PyMethodDef g_function_methods[] = {
 // for its own and put wrappers for them in its dict.  So every attempt starts
 // from an empty type object.
 template <class Fill>
-inline bool ready_static_type(PyTypeObject& t, Fill fill) {
+[[nodiscard]] inline bool ready_static_type(PyTypeObject& t, Fill fill) {
     if (t.tp_flags & Py_TPFLAGS_READY) return true;
     {
         Ref leftovers[] = {Ref::steal(t.tp_dict), Ref::steal(t.tp_bases), Ref::steal(t.tp_mro)};
@@ -204,7 +214,7 @@ inline bool ready_static_type(PyTypeObject& t, Fill fill) {
 }
 
 // Named after the module so that each module's copy is told apart in messages.
-inline bool ready_function_type(const char* type_name) {
+[[nodiscard]] inline bool ready_function_type(const char* type_name) {
     return ready_static_type(g_function_type, [type_name](PyTypeObject& t) {
         t.tp_name = type_name;
         t.tp_basicsize = sizeof(FunctionObject);
@@ -225,9 +235,12 @@ inline bool ready_function_type(const char* type_name) {
 
 // A new function object.  `owner` is the class for methods, null for module functions.
 inline Ref make_function(const MethodDef& def, PyTypeObject* owner, const char* class_name, PyObject* module_name) {
-    Ref name = Ref::steal(PyUnicode_InternFromString(def.name));
-    if (!name) return Ref();
-    Ref qualname = class_name ? Ref::steal(PyUnicode_FromFormat("%s.%s", class_name, def.name)) : Ref::incref(name.get());
+    if (!def.interned_name) {
+        def.interned_name = PyUnicode_InternFromString(def.name());
+        if (!def.interned_name) return Ref();
+    }
+    Ref name = Ref::incref(def.interned_name);
+    Ref qualname = class_name ? Ref::steal(PyUnicode_FromFormat("%s.%s", class_name, def.name())) : Ref::incref(name.get());
     if (!qualname) return Ref();
     Ref annotations = Ref::steal(PyDict_New());
     if (!annotations) return Ref();

@@ -1,7 +1,7 @@
 // The module: one description per module, run by the create and execute steps.
 //
 // Each compiled module includes the frame once, so every module has its own
-// process-wide state (names.hpp), its own types and its own function type.
+// process-wide state (state.hpp), its own types and its own function type.
 #pragma once
 
 #include "classes.hpp"
@@ -9,6 +9,8 @@
 #include <frameobject.h>
 
 #include <cstdio>
+#include <cstring>
+#include <span>
 
 #ifndef QM_BUILT_FOR_MINOR
 #define QM_BUILT_FOR_MINOR PY_MINOR_VERSION
@@ -19,35 +21,27 @@ namespace {
 
 // One statement of the module body, run in order after the types are published.
 struct BodyStep {
-    enum Kind : unsigned char { end, import, from_import, methods, custom };
+    enum Kind : unsigned char { import, from_import, methods, custom };
     Kind kind;
-    const Name* module = nullptr;          // import / from-import: the module's full name
-    const Name* bind_as = nullptr;         // import: the name bound (default: the module name)
-    const Name* const* names = nullptr;    // from-import: null-terminated
-    ClassSpec* cls = nullptr;              // methods
-    const MethodDef* const* list = nullptr;  // methods: null-terminated
-    bool (*run)() = nullptr;               // custom
+    const Name* module = nullptr;        // import / from-import: the module's full name
+    const Name* bind_as = nullptr;       // import: the name bound
+    const Name* const* names = nullptr;  // from-import: null-terminated
+    ClassDef* cls = nullptr;             // methods: the class whose method objects are made
+    bool (*run)() = nullptr;             // custom
 };
 
 constexpr BodyStep import_step(const Name& module, const Name& as) { return {BodyStep::import, &module, &as}; }
 constexpr BodyStep from_import_step(const Name& module, const Name* const* names) {
     return {BodyStep::from_import, &module, nullptr, names};
 }
-constexpr BodyStep methods_step(ClassSpec& c, const MethodDef* const* list) {
-    return {BodyStep::methods, nullptr, nullptr, nullptr, &c, list};
-}
-constexpr BodyStep custom_step(bool (*run)()) {
-    return {BodyStep::custom, nullptr, nullptr, nullptr, nullptr, nullptr, run};
-}
-constexpr BodyStep end_step() { return {BodyStep::end}; }
+constexpr BodyStep methods_step(ClassDef& c) { return {BodyStep::methods, nullptr, nullptr, nullptr, &c}; }
+constexpr BodyStep custom_step(bool (*run)()) { return {BodyStep::custom, nullptr, nullptr, nullptr, nullptr, run}; }
 
-struct ModuleSpec {
+// A module: its full name, its classes in creation order and its body.
+struct ModuleDef {
     const char* full_name;
-    const char* short_name;
-    const char* function_type_name;
-    const char* source_file;
-    ClassSpec* const* classes;  // creation order, null-terminated
-    const BodyStep* body;       // ends with end_step()
+    std::span<const ClassEntry> classes;
+    std::span<const BodyStep> body;
 };
 
 Name n_typing{"typing"};
@@ -55,9 +49,10 @@ Name n_t{"t"};
 
 // ---- imports of the module body ------------------------------------------
 
-inline bool bind(const Name& name, PyObject* value) { return PyDict_SetItem(g_state.dict, name.get(), value) == 0; }
+[[nodiscard]] inline bool bind(PyObject* name, PyObject* value) { return PyDict_SetItem(g_state.dict, name, value) == 0; }
+[[nodiscard]] inline bool bind(const Name& name, PyObject* value) { return bind(name.get(), value); }
 
-inline Ref import_module(const Name& name) {
+[[nodiscard]] inline Ref import_module(const Name& name) {
     PyObject* found = PyImport_GetModule(name.get());
     if (found) return Ref::steal(found);
     if (PyErr_Occurred()) return Ref();
@@ -66,7 +61,7 @@ inline Ref import_module(const Name& name) {
 
 // 1 when the module has every name, 0 when one is missing, -1 with an
 // exception set when looking failed for another reason than a missing name.
-inline int has_all_attributes(PyObject* module, const Name* const* names) {
+[[nodiscard]] inline int has_all_attributes(PyObject* module, const Name* const* names) {
     for (const Name* const* n = names; *n; ++n) {
         int r = PyObject_HasAttrWithError(module, (*n)->get());
         if (r <= 0) return r;
@@ -74,7 +69,7 @@ inline int has_all_attributes(PyObject* module, const Name* const* names) {
     return 1;
 }
 
-inline bool from_import(const Name& module, const Name* const* names) {
+[[nodiscard]] inline bool from_import(const Name& module, const Name* const* names) {
     Ref m = Ref::steal(PyImport_GetModule(module.get()));
     if (!m && PyErr_Occurred()) return false;
     int complete = m ? has_all_attributes(m.get(), names) : 0;
@@ -109,11 +104,9 @@ inline bool from_import(const Name& module, const Name* const* names) {
 
 // ---- create and execute --------------------------------------------------
 
-inline const ModuleSpec* g_module_spec = nullptr;
-
-inline bool copy_spec_attribute(PyObject* spec, PyObject* dict, const char* from, const char* to, bool skip_none) {
+[[nodiscard]] inline bool copy_import_spec_attribute(PyObject* import_spec, PyObject* dict, const char* from, const char* to, bool skip_none) {
     PyObject* value = nullptr;
-    int r = PyObject_GetOptionalAttrString(spec, from, &value);
+    int r = PyObject_GetOptionalAttrString(import_spec, from, &value);
     if (r < 0) return false;
     if (r == 0) return true;
     Ref hold = Ref::steal(value);
@@ -121,7 +114,7 @@ inline bool copy_spec_attribute(PyObject* spec, PyObject* dict, const char* from
     return PyDict_SetItemString(dict, to, value) == 0;
 }
 
-inline PyObject* module_create(PyObject* spec, PyModuleDef*) {
+inline PyObject* module_create(PyObject* import_spec, PyModuleDef*) {
     std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) return nullptr;
     if (g_state.interpreter == -1) {
@@ -132,25 +125,25 @@ inline PyObject* module_create(PyObject* spec, PyModuleDef*) {
         return nullptr;
     }
     if (g_state.module) return Py_NewRef(g_state.module);
-    Ref name = Ref::steal(PyObject_GetAttrString(spec, "name"));
+    Ref name = Ref::steal(PyObject_GetAttrString(import_spec, "name"));
     if (!name) return nullptr;
     Ref module = Ref::steal(PyModule_NewObject(name.get()));
     if (!module) return nullptr;
     PyObject* dict = PyModule_GetDict(module.get());
-    if (!copy_spec_attribute(spec, dict, "loader", "__loader__", false) ||
-        !copy_spec_attribute(spec, dict, "origin", "__file__", false) ||
-        !copy_spec_attribute(spec, dict, "parent", "__package__", false) ||
-        !copy_spec_attribute(spec, dict, "submodule_search_locations", "__path__", true))
+    if (!copy_import_spec_attribute(import_spec, dict, "loader", "__loader__", false) ||
+        !copy_import_spec_attribute(import_spec, dict, "origin", "__file__", false) ||
+        !copy_import_spec_attribute(import_spec, dict, "parent", "__package__", false) ||
+        !copy_import_spec_attribute(import_spec, dict, "submodule_search_locations", "__path__", true))
         return nullptr;
     return module.release();
 }
 
 // Adds a traceback entry "init <module>" to the pending exception.
-[[gnu::cold]] inline void add_init_traceback(const ModuleSpec& m, PyObject* globals) {
+[[gnu::cold]] inline void add_init_traceback(const ModuleDef& m, PyObject* globals) {
     PyObject* exc = PyErr_GetRaisedException();
     char func[300];
     std::snprintf(func, sizeof func, "init %s", m.full_name);
-    PyCodeObject* code = PyCode_NewEmpty(m.source_file, func, 1);
+    PyCodeObject* code = PyCode_NewEmpty(g_state.source_file, func, 1);
     PyFrameObject* frame = code ? PyFrame_New(PyThreadState_Get(), code, globals, nullptr) : nullptr;
     Py_XDECREF(code);
     if (!frame) {
@@ -164,7 +157,7 @@ inline PyObject* module_create(PyObject* spec, PyModuleDef*) {
     Py_DECREF(frame);
 }
 
-inline bool check_version(const ModuleSpec& m) {
+[[nodiscard]] inline bool check_version(const ModuleDef& m) {
     unsigned long v = Py_Version;
     int major = static_cast<int>((v >> 24) & 0xff), minor = static_cast<int>((v >> 16) & 0xff);
     if (major == PY_MAJOR_VERSION && minor == QM_BUILT_FOR_MINOR) return true;
@@ -174,59 +167,59 @@ inline bool check_version(const ModuleSpec& m) {
     return PyErr_WarnEx(PyExc_RuntimeWarning, message, 1) == 0;
 }
 
-inline bool run_body(const ModuleSpec& m, PyObject* module_name) {
-    for (const BodyStep* s = m.body; s->kind != BodyStep::end; ++s) {
-        switch (s->kind) {
+[[nodiscard]] inline bool run_body(const ModuleDef& m, PyObject* module_name) {
+    for (const BodyStep& s : m.body) {
+        switch (s.kind) {
             case BodyStep::import: {
-                Ref mod = import_module(*s->module);
-                if (!mod || !bind(*s->bind_as, mod.get())) return false;
+                Ref mod = import_module(*s.module);
+                if (!mod || !bind(*s.bind_as, mod.get())) return false;
                 break;
             }
             case BodyStep::from_import:
-                if (!from_import(*s->module, s->names)) return false;
+                if (!from_import(*s.module, s.names)) return false;
                 break;
             case BodyStep::methods:
-                if (!add_methods(*s->cls, s->list, module_name)) return false;
+                if (!add_methods(*s.cls, module_name)) return false;
                 break;
             case BodyStep::custom:
-                if (!s->run()) return false;
+                if (!s.run()) return false;
                 break;
-            case BodyStep::end: break;
         }
     }
     return true;
 }
 
-// Steps 5 to 9 of execution; false with an exception set.
-inline bool execute_from_constants(const ModuleSpec& m, PyObject* module) {
-    if (!build_constants()) return false;
-    if (!ready_function_type(m.function_type_name)) return false;
+// Everything after the version check; false with an exception set.
+[[nodiscard]] inline bool execute_from_constants(const ModuleDef& m, PyObject* module) {
+    if (!make_constants()) return false;
+    if (!ready_function_type(g_state.function_type)) return false;
     Ref module_name = Ref::steal(PyUnicode_FromString(m.full_name));
     if (!module_name) return false;
     PyObject* modules = PyImport_GetModuleDict();
     int present = PyDict_Contains(modules, module_name.get());
     if (present < 0) return false;
     if (!present && PyDict_SetItem(modules, module_name.get(), module) < 0) return false;
-    for (ClassSpec* const* c = m.classes; *c; ++c) {
-        if (!ready_class(**c)) return false;
-        if (PyDict_SetItemString(g_state.dict, (*c)->class_name, reinterpret_cast<PyObject*>(&(*c)->type)) < 0)
-            return false;
+    for (const ClassEntry& entry : m.classes) {
+        ClassDef& c = *entry.def;
+        if (!ready_class(entry)) return false;
+        if (PyDict_SetItemString(g_state.dict, c.class_name, reinterpret_cast<PyObject*>(&c.type)) < 0) return false;
     }
     if (!run_body(m, module_name.get())) return false;
-    for (ClassSpec* const* c = m.classes; *c; ++c) {
-        Ref f = make_function((*c)->unpickle_def, nullptr, nullptr, module_name.get());
-        if (!f || !bind(*(*c)->unpickle_name, f.get())) return false;
+    for (const ClassEntry& entry : m.classes) {
+        ClassDef& c = *entry.def;
+        Ref f = make_function(*c.pickle_defs[2], nullptr, nullptr, module_name.get());
+        if (!f || !bind(c.unpickle_name, f.get())) return false;
     }
     Ref test = Ref::steal(PyDict_New());
     return test && bind(n_test, test.get());
 }
 
 inline int module_exec(PyObject* module) {
-    const ModuleSpec& m = *g_module_spec;
+    const ModuleDef& m = *g_state.def;
     if (g_state.module) {
         if (g_state.module == module) return 0;
-        PyErr_Format(PyExc_RuntimeError,
-                     "Module '%s' has already been imported. Re-initialisation is not supported.", m.short_name);
+        PyErr_Format(PyExc_RuntimeError, "Module '%s' has already been imported. Re-initialisation is not supported.",
+                     g_state.short_name);
         return -1;
     }
     g_state.module = Py_NewRef(module);
@@ -255,16 +248,20 @@ PyModuleDef_Slot g_module_slots[] = {
     {0, nullptr},
 };
 
-PyModuleDef g_module_def = {PyModuleDef_HEAD_INIT, nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
+PyModuleDef g_python_module_def = {PyModuleDef_HEAD_INIT, nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr};
 
-inline PyObject* module_init(const ModuleSpec& m) {
-    g_module_spec = &m;
-    g_module_def.m_name = m.short_name;
-    g_module_def.m_doc = nullptr;
-    g_module_def.m_size = 0;
-    g_module_def.m_methods = nullptr;
-    g_module_def.m_slots = g_module_slots;
-    return PyModuleDef_Init(&g_module_def);
+inline PyObject* module_init(const ModuleDef& m) {
+    g_state.def = &m;
+    ModuleState& names = g_state;
+    const char* dot = std::strrchr(m.full_name, '.');
+    names.short_name = dot ? dot + 1 : m.full_name;
+    // Named after the module so that each module's copy is told apart in messages.
+    std::snprintf(names.function_type, sizeof names.function_type, "%s.compiled_function", m.full_name);
+    std::snprintf(names.source_file, sizeof names.source_file, "%s.cpp", names.short_name);
+    g_python_module_def.m_name = names.short_name;
+    g_python_module_def.m_slots = g_module_slots;
+    return PyModuleDef_Init(&g_python_module_def);
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
-// The override rule for overridable methods that a class calls on itself.
+// Overridable methods: the override rule, and the glue that one declaration
+// per method turns into its Python entry, its dispatcher and its entry in the
+// class's published table.
 //
 // A call from Python always runs the built-in implementation.  When the
 // class's own code calls one of these methods (a property calling its getter,
@@ -8,9 +10,13 @@
 // extension types themselves never pay for a lookup.
 #pragma once
 
+#include "convert.hpp"
 #include "function.hpp"
 
-#include <initializer_list>
+#include <algorithm>
+#include <cstddef>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 
 namespace qm {
@@ -32,7 +38,7 @@ enum class Probe { own, other, error };
 // lookup: a custom __getattribute__ or __getattr__, a type in the MRO whose
 // dict is kept elsewhere, another object found first, or the name present in
 // the instance dict.
-inline Probe probe_own(PyObject* self, PyObject* name, const MethodDef& def) {
+[[nodiscard]] inline Probe probe_own(PyObject* self, PyObject* name, const MethodDef& def) {
     // Every dict lookup below can run Python code (a key's __eq__), which may
     // assign __class__ or __bases__ and so free the type, its MRO or a dict:
     // each is held for as long as it is read.
@@ -69,33 +75,185 @@ inline Probe probe_own(PyObject* self, PyObject* name, const MethodDef& def) {
     return Probe::own;
 }
 
-// Finds a replacement of `def` on `self`.  Returns false with an exception
-// set on failure.  On success `found` holds the replacement to call, or stays
-// empty when the built-in must run.
-inline bool find_override(PyObject* self, const Name& name, const MethodDef& def, Ref& found) {
+// Finds a replacement of `def` on `self`.  On success `found` holds the
+// replacement to call, or stays empty when the built-in must run.
+[[nodiscard]] inline bool find_override(PyObject* self, const MethodDef& def, Ref& found) {
     if (!may_override(self)) return true;
-    switch (probe_own(self, name.get(), def)) {
+    PyObject* name = def.interned_name;  // made when the class was readied
+    switch (probe_own(self, name, def)) {
         case Probe::own: return true;
         case Probe::error: return false;
         case Probe::other: break;
     }
-    Ref attr = Ref::steal(PyObject_GetAttr(self, name.get()));
+    Ref attr = Ref::steal(PyObject_GetAttr(self, name));
     if (!attr) return false;
     if (!is_own_function(attr.get(), def)) found = std::move(attr);
     return true;
 }
 
-// Looks for a replacement of `def` on `self` and calls it with `args`.
-// Returns false with an exception set on failure.  On success `result` holds
-// what the replacement returned, or stays empty when the built-in must run.
-inline bool call_override(PyObject* self, const Name& name, const MethodDef& def, Ref& result,
-                          std::initializer_list<PyObject*> args = {}) {
-    Ref found;
-    if (!find_override(self, name, def, found)) return false;
-    if (!found) return true;
-    result = Ref::steal(PyObject_Vectorcall(found.get(), args.begin(), args.size(), nullptr));
-    return static_cast<bool>(result);
-}
+// ---- how values cross between C and Python --------------------------------
+
+// A built-in's result: float, double or an object.  How an override's result
+// converts to it, how it is handed to Python, and what the table entry
+// returns on failure.
+template <class T>
+struct ResultOf;
+
+template <>
+struct ResultOf<float> {
+    using Slot = float;
+    static constexpr float slot_error = -1.0f;  // with an exception set
+    [[nodiscard]] static bool from_python(Ref r, float& out) { return to_float32(r.get(), out); }
+    static PyObject* to_python(float v) { return float_result(v); }
+    static float to_slot(float v) { return v; }
+};
+
+template <>
+struct ResultOf<double> {
+    using Slot = double;
+    static constexpr double slot_error = -1.0;  // with an exception set
+    [[nodiscard]] static bool from_python(Ref r, double& out) { return to_double(r.get(), out); }
+    static PyObject* to_python(double v) { return PyFloat_FromDouble(v); }
+    static double to_slot(double v) { return v; }
+};
+
+template <>
+struct ResultOf<Ref> {
+    using Slot = PyObject*;  // a new reference
+    static constexpr PyObject* slot_error = nullptr;
+    [[nodiscard]] static bool from_python(Ref r, Ref& out) {
+        out = std::move(r);
+        return true;
+    }
+    static PyObject* to_python(Ref& v) { return v.release(); }
+    static PyObject* to_slot(Ref& v) { return v.release(); }
+};
+
+// A built-in's argument: how it is handed to an override, and how the
+// built-in's Python entry takes it from a Python argument (Holder).
+template <class T>
+struct ArgOf;
+
+template <>
+struct ArgOf<double> {
+    static Ref to_python(double v) { return Ref::steal(PyFloat_FromDouble(v)); }
+    struct Holder {
+        double value;
+        [[nodiscard]] bool from_python(PyObject* o, const Param&) { return to_double(o, value); }
+    };
+};
+
+template <>
+struct ArgOf<float> {
+    static Ref to_python(float v) { return Ref::steal(float_result(v)); }
+    struct Holder {
+        float value;
+        [[nodiscard]] bool from_python(PyObject* o, const Param&) { return to_float32(o, value); }
+    };
+};
+
+template <>
+struct ArgOf<PyObject*> {
+    static Ref to_python(PyObject* v) { return Ref::incref(v); }
+    struct Holder {
+        Ref held;  // a converted value
+        PyObject* value;
+        [[nodiscard]] bool from_python(PyObject* o, const Param& p) {
+            switch (p.accept) {
+                case Accept::any: break;
+                case Accept::int_or_none:
+                    held = int_param(o, p.name.text, true);
+                    value = held.get();
+                    return static_cast<bool>(held);
+                case Accept::bool_or_none:
+                    if (!check_exact_param(o, &PyBool_Type, p.name.text, true)) return false;
+                    break;
+            }
+            value = o;
+            return true;
+        }
+    };
+};
+
+// ---- the declaration --------------------------------------------------------
+
+// A method name as a template argument.
+template <std::size_t N>
+struct MethodName {
+    char text[N];
+    constexpr MethodName(const char (&s)[N]) { std::copy_n(s, N, text); }
+};
+
+constexpr std::nullptr_t no_params = nullptr;
+
+template <auto Impl, MethodName Name, const auto& ParamList = no_params, const Annotation* Annotations = nullptr>
+struct Overridable;
+
+// An overridable method, declared once from its built-in implementation
+//     bool impl(Self* self, R& out, A... args)
+// (R is float, double or Ref), its Python name, its parameters when it has
+// any, and their annotations.  It provides:
+//  - def: the method object's definition, for the class's method list;
+//  - call(self, out, args...): the method as the class's own code calls it,
+//    under the override rule (arguments are boxed only for an override);
+//  - slot(self, args..., skip_dispatch): its entry in the published table,
+//    returning R (a new reference for objects), or -1.0 or null with an
+//    exception set.
+template <class Self, class R, class... A, bool (*Impl)(Self*, R&, A...), MethodName Name, const auto& ParamList,
+          const Annotation* Annotations>
+struct Overridable<Impl, Name, ParamList, Annotations> {
+    static constexpr Params make_params() {
+        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(ParamList)>, std::nullptr_t>)
+            return Params(Name.text);
+        else
+            return Params(Name.text, ParamList);
+    }
+    static inline const Params params = make_params();
+
+    [[nodiscard]] static bool call(Self* self, R& out, A... args) {
+        Ref found;
+        if (!find_override(reinterpret_cast<PyObject*>(self), def, found)) return false;
+        if (!found) return Impl(self, out, args...);
+        return call_override(found.get(), out, args...);
+    }
+
+    static typename ResultOf<R>::Slot slot(Self* self, A... args, int skip_dispatch) {
+        R out{};
+        bool ok = skip_dispatch ? Impl(self, out, args...) : call(self, out, args...);
+        return ok ? ResultOf<R>::to_slot(out) : ResultOf<R>::slot_error;
+    }
+
+    static PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+        PyObject* given[sizeof...(A) ? sizeof...(A) : 1];
+        if (!parse_args(params, args, nargs, kwnames, given)) return nullptr;
+        return run(reinterpret_cast<Self*>(self), given, std::index_sequence_for<A...>{});
+    }
+
+    static inline const MethodDef def = method<entry>(params, Annotations, MethodDef::method,
+                                                      reinterpret_cast<AnyFunction>(&slot));
+
+private:
+    [[nodiscard, gnu::noinline]] static bool call_override(PyObject* found, R& out, A... args) {
+        Ref boxed[] = {ArgOf<A>::to_python(args)..., Ref()};
+        PyObject* argv[sizeof...(A) + 1] = {};
+        for (std::size_t i = 0; i < sizeof...(A); ++i) {
+            if (!boxed[i]) return false;
+            argv[i] = boxed[i].get();
+        }
+        Ref r = Ref::steal(PyObject_Vectorcall(found, argv, sizeof...(A), nullptr));
+        return r && ResultOf<R>::from_python(std::move(r), out);
+    }
+
+    // A call from Python: the arguments converted in order, then the built-in.
+    template <std::size_t... I>
+    [[gnu::always_inline]] static PyObject* run(Self* self, PyObject** given, std::index_sequence<I...>) {
+        std::tuple<typename ArgOf<A>::Holder...> held;
+        if (!(std::get<I>(held).from_python(given[I], params.params[I]) && ...)) return nullptr;
+        R out{};
+        if (!Impl(self, out, std::get<I>(held).value...)) return nullptr;
+        return ResultOf<R>::to_python(out);
+    }
+};
 
 }  // namespace
 }  // namespace qm

@@ -12,6 +12,13 @@
 //  - Members of an instance are replaced with replace_member(), which stores
 //    first and releases the old object last, so a destructor that re-enters
 //    the object sees it in its new, consistent state.
+//
+// Errors, everywhere in the frame and the classes: a function that can fail
+// returns false, an empty Ref, null or -1 with a Python exception set, and
+// nothing else.  Such functions are [[nodiscard]], so that -Werror refuses a
+// call whose failure is ignored.  Only the error that means "missing"
+// (AttributeError, KeyError) is ever cleared, and only where missing is an
+// answer.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -22,7 +29,7 @@
 namespace qm {
 namespace {
 
-class Ref {
+class [[nodiscard]] Ref {
 public:
     Ref() noexcept = default;
     static Ref steal(PyObject* p) noexcept { return Ref(p); }
