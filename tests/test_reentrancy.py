@@ -239,11 +239,12 @@ def test_dict_attribute_that_mutates_during_reduce():
 # ---- the override lookup --------------------------------------------------------------
 
 class ReplacesBases:
-    """A class-dict key that compares equal to nothing but, once armed, reassigns
-    its class's __bases__ (freeing the old MRO) from inside the dict lookup."""
+    """A dict key that compares equal to nothing but, once armed, does its
+    `action` from inside the dict lookup: reassigns its class's __bases__
+    (freeing the old MRO), or raises."""
 
-    def __init__(self, name):
-        self.name, self.owner, self.armed = name, None, False
+    def __init__(self, name, action="rebase"):
+        self.name, self.action, self.owner, self.armed = name, action, None, False
 
     def __hash__(self):
         return hash(self.name)
@@ -251,6 +252,8 @@ class ReplacesBases:
     def __eq__(self, other):
         if self.armed:
             self.armed = False
+            if self.action == "raise":
+                raise Boom("compared")
             self.owner.__bases__ = self.owner.__bases__
         return False
 
@@ -276,6 +279,22 @@ def test_mro_replaced_during_the_override_lookup(base, args, name, use):
     key.armed = True
     use(obj)
     assert not key.armed
+    usable(obj)
+
+
+@pytest.mark.filterwarnings("ignore:non-string key")
+@pytest.mark.parametrize("where", ["class", "instance"])
+@pytest.mark.parametrize("base, args, name, use", OVERRIDE_LOOKUPS, ids=[r[2] for r in OVERRIDE_LOOKUPS])
+def test_a_lookup_that_raises_fails_the_operation(base, args, name, use, where):
+    key = ReplacesBases(name, "raise")
+    cls = type("Sub", (base,), {key: 1} if where == "class" else {})
+    obj = cls(*args)
+    if where == "instance":
+        obj.__dict__[key] = 1
+    cls.x = 1
+    key.armed = True
+    with pytest.raises(Boom, match="compared"):
+        use(obj)
     usable(obj)
 
 
