@@ -93,19 +93,28 @@ def test_overrides_are_found_on_a_class_past_its_version_tags():
     assert "TOTAL 6.0" in proc.stdout
 
 
-@pytest.mark.parametrize("error", ["KeyboardInterrupt", "LookupError"])
-def test_failure_reading_the_sibling_propagates_from_the_import(error):
+SIBLING_SABOTAGE = {
     # Only a missing name means "cannot import name"; any other error is the import's.
+    "KeyboardInterrupt": ("fake.__getattr__ = lambda name: (_ for _ in ()).throw(KeyboardInterrupt(name))",
+                          "RAISED KeyboardInterrupt gcv"),
+    "LookupError": ("fake.__getattr__ = lambda name: (_ for _ in ()).throw(LookupError(name))",
+                    "RAISED LookupError gcv"),
+    # A module that cannot be imported at all.
+    "blocked": ("sys.modules['Quillmoor.utils.calculated_value'] = None", "RAISED ModuleNotFoundError"),
+}
+
+
+@pytest.mark.parametrize("sabotage", SIBLING_SABOTAGE)
+def test_failure_reading_the_sibling_propagates_from_the_import(sabotage):
+    code, expected = SIBLING_SABOTAGE[sabotage]
     proc = run_python(
         f"""
         import sys, types
         import Quillmoor.utils.calculated_value as real
         fake = types.ModuleType("Quillmoor.utils.calculated_value")
         fake.CalculatedValue = real.CalculatedValue
-        def __getattr__(name):
-            raise {error}(name)
-        fake.__getattr__ = __getattr__
         sys.modules["Quillmoor.utils.calculated_value"] = fake
+        {code}
         try:
             import Quillmoor.utils.timers
         except BaseException as e:
@@ -115,7 +124,7 @@ def test_failure_reading_the_sibling_propagates_from_the_import(error):
         print("OK", t.gcv is real.gcv)
         """
     )
-    assert f"RAISED {error} gcv" in proc.stdout and "OK True" in proc.stdout
+    assert expected in proc.stdout and "OK True" in proc.stdout
 
 
 def test_second_interpreter_is_refused():
@@ -224,6 +233,21 @@ def test_gc_collects_a_cycle_through_the_interval_and_clears_it_to_none():
     h.timer = VariableTimer(h)
     probe = weakref.ref(h)
     del h
+    gc.collect()
+    assert probe() is None
+
+
+@pytest.mark.parametrize("cls, self_state", [
+    (VariableTimer, lambda o: (o, 0.0, 0.0)),
+    (__import__("Quillmoor.utils.glidecell").utils.glidecell._GlideCell, lambda o: (o, o, False, o, o)),
+])
+def test_gc_breaks_a_cycle_only_the_object_itself_holds(cls, self_state):
+    # Every object member refers to the object itself, so only its own
+    # clearing can break the cycle.
+    obj = cls.__new__(cls)
+    obj.__setstate__(self_state(obj))
+    probe = weakref.ref(obj)
+    del obj
     gc.collect()
     assert probe() is None
 
@@ -392,6 +416,8 @@ def test_keywords_fill_parameters_in_any_order():
     pickled = state(t)
     assert (pickled["_count"], pickled["_interval"], pickled["_max_lag"]) == (0, 0.5, 3)
     assert t.get_progress_by_tick(tick=None) == 1.0
+    # A keyword for a required parameter, the optional one left to its default.
+    assert state(FixedTimer(interval=0.5))["_max_lag"] == 10
 
 
 def test_foreign_first_argument_is_rejected():
