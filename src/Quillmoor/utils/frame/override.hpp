@@ -93,28 +93,27 @@ enum class Probe { own, other, error };
 
 // ---- how values cross between C and Python --------------------------------
 
+// A floating-point value: float is the single-precision kind, rounded from
+// what Python gives; double is taken as it is.  Both widen exactly to Python.
+template <class F>
+[[nodiscard]] inline bool float_from_python(PyObject* o, F& out) {
+    if constexpr (std::is_same_v<F, float>)
+        return to_float32(o, out);
+    else
+        return to_double(o, out);
+}
+
 // A built-in's result: float, double or an object.  How an override's result
 // converts to it, how it is handed to Python, and what the table entry
 // returns on failure.
 template <class T>
-struct ResultOf;
-
-template <>
-struct ResultOf<float> {
-    using Slot = float;
-    static constexpr float slot_error = -1.0f;  // with an exception set
-    [[nodiscard]] static bool from_python(Ref r, float& out) { return to_float32(r.get(), out); }
-    static PyObject* to_python(float v) { return float_result(v); }
-    static float to_slot(float v) { return v; }
-};
-
-template <>
-struct ResultOf<double> {
-    using Slot = double;
-    static constexpr double slot_error = -1.0;  // with an exception set
-    [[nodiscard]] static bool from_python(Ref r, double& out) { return to_double(r.get(), out); }
-    static PyObject* to_python(double v) { return PyFloat_FromDouble(v); }
-    static double to_slot(double v) { return v; }
+struct ResultOf {
+    static_assert(std::is_floating_point_v<T>);
+    using Slot = T;
+    static constexpr T slot_error = -1;  // with an exception set
+    [[nodiscard]] static bool from_python(Ref r, T& out) { return float_from_python(r.get(), out); }
+    static PyObject* to_python(T v) { return PyFloat_FromDouble(static_cast<double>(v)); }
+    static T to_slot(T v) { return v; }
 };
 
 template <>
@@ -132,23 +131,12 @@ struct ResultOf<Ref> {
 // A built-in's argument: how it is handed to an override, and how the
 // built-in's Python entry takes it from a Python argument (Holder).
 template <class T>
-struct ArgOf;
-
-template <>
-struct ArgOf<double> {
-    static Ref to_python(double v) { return Ref::steal(PyFloat_FromDouble(v)); }
+struct ArgOf {
+    static_assert(std::is_floating_point_v<T>);
+    static Ref to_python(T v) { return Ref::steal(PyFloat_FromDouble(static_cast<double>(v))); }
     struct Holder {
-        double value;
-        [[nodiscard]] bool from_python(PyObject* o, const Param&) { return to_double(o, value); }
-    };
-};
-
-template <>
-struct ArgOf<float> {
-    static Ref to_python(float v) { return Ref::steal(float_result(v)); }
-    struct Holder {
-        float value;
-        [[nodiscard]] bool from_python(PyObject* o, const Param&) { return to_float32(o, value); }
+        T value;
+        [[nodiscard]] bool from_python(PyObject* o, const Param&) { return float_from_python(o, value); }
     };
 };
 
