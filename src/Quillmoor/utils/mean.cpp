@@ -60,24 +60,20 @@ using MeanAdd = Overridable<mean_add_impl, "add", mean_add_params>;
 
 // Samples added before a failure stay added.
 bool mean_extend_impl(Mean* self, Ref& out, PyObject* values) {
-    if (PyList_CheckExact(values)) {
-        // On a plain Mean an exact float is added without running any Python
-        // code, so it can be read in place; any other item takes a reference
-        // first.  The length is read again at every step: add (an override, a
-        // sample's __float__) may grow or shrink the list under us.
-        bool plain = Py_IS_TYPE(py(self), &mean_type);
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(values); ++i) {
-            PyObject* raw = PyList_GET_ITEM(values, i);
+    bool plain = Py_IS_TYPE(py(self), &mean_type);
+    // On a plain Mean an exact float is added without running any Python
+    // code: no override can exist and no conversion is needed.
+    if (PyList_CheckExact(values) || PyTuple_CheckExact(values)) {
+        // The length is read again at every step: add (an override, a
+        // sample's __float__) may grow or shrink a list under us.  An item
+        // that can run Python code is held while it does.
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(values); ++i) {
+            PyObject* raw = PySequence_Fast_GET_ITEM(values, i);
             if (plain && PyFloat_CheckExact(raw)) {
                 accumulate(self, narrow(PyFloat_AS_DOUBLE(raw)));
                 continue;
             }
             Ref item = Ref::incref(raw);
-            if (!add_sample(self, item.get())) return false;
-        }
-    } else if (PyTuple_CheckExact(values)) {
-        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(values); ++i) {
-            Ref item = Ref::incref(PyTuple_GET_ITEM(values, i));
             if (!add_sample(self, item.get())) return false;
         }
     } else {
@@ -89,6 +85,10 @@ bool mean_extend_impl(Mean* self, Ref& out, PyObject* values) {
             if (r < 0) return false;
             if (r == 0) break;
             Ref item = Ref::steal(raw);
+            if (plain && PyFloat_CheckExact(raw)) {
+                accumulate(self, narrow(PyFloat_AS_DOUBLE(raw)));
+                continue;
+            }
             if (!add_sample(self, item.get())) return false;
         }
     }

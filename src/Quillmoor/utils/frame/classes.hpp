@@ -72,6 +72,7 @@ struct ClassDef {
     char unpickle_text[80] = {};                  // "__pyx_unpickle_Name"
     Params unpickle_params{unpickle_text, reconstruct_params};
     PyObject* unpickle_name = nullptr;            // interned, for the module-global lookup
+    PyObject* checksum = nullptr;                 // checksums[0] as the int that pickles carry
     AnyFunction table[max_overridables] = {};
     PyMethodDef pickle_methods[3] = {};
     const MethodDef* pickle_defs[3] = {};         // __reduce_cython__, __setstate_cython__, the reconstruction
@@ -120,8 +121,10 @@ inline bool has_object_members(PyObject* o, const ClassDef& c) noexcept {
         if (!v) return nullptr;
         PyTuple_SET_ITEM(state.get(), i, v);
     }
+    // A plain instance has no __dict__: its type is static, immutable and has
+    // no instance dicts.  Anything else is asked.
     PyObject* raw_dict = nullptr;
-    if (PyObject_GetOptionalAttr(self, n_dict.get(), &raw_dict) < 0) return nullptr;
+    if (!Py_IS_TYPE(self, &c.type) && PyObject_GetOptionalAttr(self, n_dict.get(), &raw_dict) < 0) return nullptr;
     Ref dict = Ref::steal(raw_dict);
     bool use_setstate = false;
     if (dict && dict.get() != Py_None) {
@@ -138,8 +141,7 @@ inline bool has_object_members(PyObject* o, const ClassDef& c) noexcept {
     if (!use_setstate) use_setstate = has_object_members(self, c);
     Ref func = lookup_global(c.unpickle_name);
     if (!func) return nullptr;
-    Ref checksum = Ref::steal(PyLong_FromLong(c.checksums[0]));
-    if (!checksum) return nullptr;
+    Ref checksum = Ref::incref(c.checksum);
     PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(self));
     if (use_setstate) {
         Ref args = Ref::steal(PyTuple_Pack(3, cls, checksum.get(), Py_None));
@@ -244,10 +246,15 @@ const Params reduce_params{"__reduce_cython__"};
         checksum_error(c, checksum);
         return nullptr;
     }
-    Ref make = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(&c.type),
-                                           n_new.get()));
-    if (!make) return nullptr;
-    Ref obj = Ref::steal(PyObject_CallOneArg(make.get(), a[0]));
+    Ref obj;
+    if (a[0] == reinterpret_cast<PyObject*>(&c.type)) {
+        // What c.type.__new__(c.type) does, without the bound method and its call.
+        obj = Ref::steal(c.type.tp_new(&c.type, nullptr, nullptr));
+    } else {
+        Ref make = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(&c.type), n_new.get()));
+        if (!make) return nullptr;
+        obj = Ref::steal(PyObject_CallOneArg(make.get(), a[0]));
+    }
     if (!obj) return nullptr;
     if (state != Py_None && !set_state(obj.get(), c, state)) return nullptr;
     return obj.release();
@@ -360,6 +367,10 @@ constexpr ClassEntry class_entry{&C, ClassSlots<C>::install};
     if (!c.unpickle_name) {
         c.unpickle_name = PyUnicode_InternFromString(c.unpickle_text);
         if (!c.unpickle_name) return false;
+    }
+    if (!c.checksum) {
+        c.checksum = PyLong_FromLong(c.checksums[0]);
+        if (!c.checksum) return false;
     }
     std::size_t slots = 0;
     for (const MethodDef* m : c.methods) {
