@@ -498,7 +498,11 @@ int exec_module(PyObject* m) {
     if (PyType_Ready(&floor_type) < 0 || PyModule_AddObjectRef(m, "Floor", reinterpret_cast<PyObject*>(&floor_type)) < 0)
         return -1;
 
-    pickled_type.tp_name = "_qmfloor.Pickled";
+    // Pickles name a class and a reconstruction function by module and name,
+    // and pickle imports and walks that path at every dump and load: the
+    // floor's path is as deep as the package's (Quillmoor.utils.<module>),
+    // so it pays what the package pays.  run.py makes the path importable.
+    pickled_type.tp_name = "qmbench.floor.pickling.Pickled";
     pickled_type.tp_basicsize = sizeof(Pickled);
     pickled_type.tp_flags = Py_TPFLAGS_DEFAULT;
     pickled_type.tp_new = PyType_GenericNew;

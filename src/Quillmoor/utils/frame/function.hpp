@@ -189,8 +189,13 @@ PyGetSetDef g_function_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// Every protocol reduces the same way; defined here, pickle calls it
+// directly instead of object.__reduce_ex__ looking up __reduce__.
+inline PyObject* function_reduce_ex(PyObject* self, PyObject*) { return function_reduce(self, nullptr); }
+
 PyMethodDef g_function_methods[] = {
     {"__reduce__", function_reduce, METH_NOARGS, nullptr},
+    {"__reduce_ex__", function_reduce_ex, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
