@@ -374,12 +374,16 @@ constexpr ClassEntry class_entry{&C, ClassSlots<C>::install};
     }
     std::size_t slots = 0;
     for (const MethodDef* m : c.methods) {
-        if (m->slot && slots < max_overridables) c.table[slots++] = m->slot;
-        // The override rule looks methods up by name as soon as instances exist.
-        if (!m->interned_name) {
-            m->interned_name = PyUnicode_InternFromString(m->name());
-            if (!m->interned_name) return false;
+        if (m->slot) {
+            if (slots == max_overridables) {
+                PyErr_Format(PyExc_SystemError, "%s: more than %zu overridable methods", c.dotted_name,
+                             max_overridables);
+                return false;
+            }
+            c.table[slots++] = m->slot;
         }
+        // The override rule looks methods up by name as soon as instances exist.
+        if (!intern_name(*m)) return false;
     }
     return true;
 }

@@ -52,10 +52,16 @@ struct MethodDef {
     // Version tag of the last type whose class-level lookup of this name found
     // this very function (see override.hpp); 0 when none.
     mutable unsigned int inherited_by = 0;
-    mutable PyObject* interned_name = nullptr;  // made with the first function object, kept for the process
+    mutable PyObject* interned_name = nullptr;  // made by intern_name(), kept for the process
 
     const char* name() const noexcept { return params.func; }
 };
+
+// The method's name as an interned string, made once.
+[[nodiscard]] inline bool intern_name(const MethodDef& def) noexcept {
+    if (!def.interned_name) def.interned_name = PyUnicode_InternFromString(def.name());
+    return def.interned_name != nullptr;
+}
 
 struct FunctionObject {
     PyObject_HEAD
@@ -240,10 +246,7 @@ template <class Fill>
 
 // A new function object.  `owner` is the class for methods, null for module functions.
 inline Ref make_function(const MethodDef& def, PyTypeObject* owner, const char* class_name, PyObject* module_name) {
-    if (!def.interned_name) {
-        def.interned_name = PyUnicode_InternFromString(def.name());
-        if (!def.interned_name) return Ref();
-    }
+    if (!intern_name(def)) return Ref();
     Ref name = Ref::incref(def.interned_name);
     Ref qualname = class_name ? Ref::steal(PyUnicode_FromFormat("%s.%s", class_name, def.name())) : Ref::incref(name.get());
     if (!qualname) return Ref();
