@@ -17,13 +17,21 @@ namespace {
 // Round a double to single precision the way the hardware does, but without
 // the undefined behaviour C++ gives an out-of-range float conversion: values
 // past the largest float round to it or overflow to an infinity.
-inline float narrow(double d) noexcept {
+[[gnu::cold, gnu::noinline]] inline float narrow_outside(double d) noexcept {
     double a = std::fabs(d);
-    if (!(a > FLT_MAX) || std::isinf(a)) return static_cast<float>(d);  // in range, inf or NaN
+    if (std::isnan(a) || std::isinf(a)) return static_cast<float>(d);
     // Halfway between FLT_MAX and 2^128 is FLT_MAX + 2^103; ties go to the even 2^128.
     constexpr double half_way = static_cast<double>(FLT_MAX) + 0x1p103;
     float r = a < half_way ? FLT_MAX : INFINITY;
     return static_cast<float>(std::copysign(r, d));
+}
+
+// Every sample and every reading passes through here: one compare for the
+// values a float can hold, the rest out of line.
+inline float narrow(double d) noexcept {
+    if (std::fabs(d) <= static_cast<double>(FLT_MAX)) [[likely]]
+        return static_cast<float>(d);
+    return narrow_outside(d);
 }
 
 // 32-bit two's-complement arithmetic: wraps explicitly instead of overflowing.

@@ -198,11 +198,12 @@ struct Overridable<Impl, Name, ParamList, Annotations> {
     }
     static inline const Params params = make_params();
 
-    [[nodiscard]] static bool call(Self* self, R& out, A... args) {
-        Ref found;
-        if (!find_override(reinterpret_cast<PyObject*>(self), def, found)) return false;
-        if (!found) return Impl(self, out, args...);
-        return call_override(found.get(), out, args...);
+    // Instances of the extension type itself go straight to the built-in;
+    // the lookup stays out of line so that it costs them no registers.
+    [[nodiscard, gnu::always_inline]] static bool call(Self* self, R& out, A... args) {
+        if (!may_override(reinterpret_cast<PyObject*>(self))) [[likely]]
+            return Impl(self, out, args...);
+        return dispatch(self, out, args...);
     }
 
     static typename ResultOf<R>::Slot slot(Self* self, A... args, int skip_dispatch) {
@@ -221,6 +222,13 @@ struct Overridable<Impl, Name, ParamList, Annotations> {
                                                       reinterpret_cast<AnyFunction>(&slot));
 
 private:
+    [[nodiscard, gnu::noinline]] static bool dispatch(Self* self, R& out, A... args) {
+        Ref found;
+        if (!find_override(reinterpret_cast<PyObject*>(self), def, found)) return false;
+        if (!found) return Impl(self, out, args...);
+        return call_override(found.get(), out, args...);
+    }
+
     [[nodiscard, gnu::noinline]] static bool call_override(PyObject* found, R& out, A... args) {
         Ref boxed[] = {ArgOf<A>::to_python(args)..., Ref()};
         PyObject* argv[sizeof...(A) + 1] = {};

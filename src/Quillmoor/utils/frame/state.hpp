@@ -111,11 +111,13 @@ Name n_PickleError{"PickleError"};
 // Nothing is cached between calls, so rebinding a module attribute redirects
 // every existing object from its next use on.
 [[nodiscard]] inline Ref lookup_global(PyObject* name) noexcept {
-    PyObject* found = nullptr;
-    int r = PyDict_GetItemRef(g_state.dict, name, &found);
-    if (r > 0) return Ref::steal(found);
-    if (r < 0) return Ref();
-    r = PyObject_GetOptionalAttr(g_state.builtins, name, &found);
+    // The borrowed value becomes a reference before anything else runs (a
+    // key's __eq__ can run only inside the lookup itself).
+    PyObject* found = PyDict_GetItemWithError(g_state.dict, name);
+    if (found) [[likely]]
+        return Ref::incref(found);
+    if (PyErr_Occurred()) return Ref();
+    int r = PyObject_GetOptionalAttr(g_state.builtins, name, &found);
     if (r > 0) return Ref::steal(found);
     if (r == 0) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
     return Ref();
