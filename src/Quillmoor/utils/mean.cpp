@@ -52,10 +52,17 @@ bool mean_add_impl(Mean* self, Ref& out, float value) {
 constexpr Param mean_add_params[] = {{n_value}};
 using MeanAdd = Overridable<mean_add_impl, "add", mean_add_params>;
 
+// A sample added by the class itself (extend, +=).  A plain Mean, which no
+// override can reach, adds it directly: add's result would only be dropped.
 [[nodiscard]] bool add_sample(Mean* self, PyObject* item) {
     float v;
+    if (!to_float32(item, v)) return false;
+    if (Py_IS_TYPE(py(self), &mean_type)) [[likely]] {
+        accumulate(self, v);
+        return true;
+    }
     Ref ignored;
-    return to_float32(item, v) && MeanAdd::call(self, ignored, v);
+    return MeanAdd::call(self, ignored, v);
 }
 
 // Samples added before a failure stay added.
