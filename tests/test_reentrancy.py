@@ -441,3 +441,29 @@ def test_a_failing_step_raises_its_own_error(entry):
         # the next call that checks its result reports it as SystemError.
         len(())
     assert raised, "the entry point never reached the operand"
+
+
+# ---- module globals ----------------------------------------------------------------
+
+GLOBAL_READS = [
+    (timers, "perf_counter", lambda: timers.FixedTimer(0.5), lambda o: o.ideal_ticks),
+    (timers, "gcv", lambda: timers.VariableTimer(0.5), lambda o: o.interval),
+    (glidecell, "time", lambda: glidecell._GlideCell(max, 1.0), lambda o: o.get_value()),
+]
+
+
+@pytest.mark.filterwarnings("ignore:non-string key")
+@pytest.mark.parametrize("module, name, make, use", GLOBAL_READS, ids=[r[1] for r in GLOBAL_READS])
+def test_a_global_lookup_that_raises_fails_the_operation(monkeypatch, module, name, make, use):
+    # In place of the global, a key of the same hash whose comparison raises:
+    # the error must come out as Python's own global lookup lets it, not fall
+    # through to builtins or become a NameError.
+    obj = make()
+    key = ReplacesBases(name, "raise")
+    monkeypatch.delitem(vars(module), name)
+    monkeypatch.setitem(vars(module), key, 1)
+    key.armed = True
+    with pytest.raises(Boom, match="compared"):
+        use(obj)
+    monkeypatch.undo()
+    usable(obj)
