@@ -187,6 +187,23 @@ def test_version_mismatch_warns(as_error):
     assert ("RAISED " if as_error else "WARNED RuntimeWarning ") + text in proc.stdout
 
 
+def test_a_spec_without_optional_attributes_still_makes_the_module():
+    # An import hook may hand over a ModuleSpec stand-in with only a name, a
+    # loader and an origin: what it lacks is left as the bare module has it.
+    proc = run_python(
+        """
+        import importlib.util, types
+        found = importlib.util.find_spec("Quillmoor.utils.flag")
+        spec = types.SimpleNamespace(name=found.name, loader=found.loader, origin=found.origin)
+        m = found.loader.create_module(spec)
+        found.loader.exec_module(m)
+        print(m.__file__ == found.origin, m.__loader__ is found.loader, m.__package__, hasattr(m, "__path__"))
+        print(m.Flag.__module__, bool(m.Flag()))
+        """
+    )
+    assert proc.stdout.split() == ["True", "True", "None", "False", "Quillmoor.utils.flag", "False"]
+
+
 # ---- types ------------------------------------------------------------------
 
 
