@@ -14,9 +14,7 @@ namespace {
 
 // ---- widths ------------------------------------------------------------
 
-// Round a double to single precision the way the hardware does, but without
-// the undefined behaviour C++ gives an out-of-range float conversion: values
-// past the largest float round to it or overflow to an infinity.
+// narrow() for NaN, the infinities and magnitudes past the largest float.
 [[gnu::cold, gnu::noinline]] inline float narrow_outside(double d) noexcept {
     double a = std::fabs(d);
     if (std::isnan(a) || std::isinf(a)) return static_cast<float>(d);
@@ -26,8 +24,11 @@ namespace {
     return static_cast<float>(std::copysign(r, d));
 }
 
-// Every sample and every reading passes through here: one compare for the
-// values a float can hold, the rest out of line.
+// Round a double to single precision the way the hardware does, but without
+// the undefined behaviour C++ gives an out-of-range float conversion: values
+// past the largest float round to it or overflow to an infinity.  Every
+// sample and reading passes through here, so the values a float can hold
+// cost one compare and the rest is out of line.
 inline float narrow(double d) noexcept {
     if (std::fabs(d) <= static_cast<double>(FLT_MAX)) [[likely]]
         return static_cast<float>(d);

@@ -75,10 +75,10 @@ enum class Probe { own, other, error };
     return Probe::own;
 }
 
-// Finds a replacement of `def` on `self`.  On success `found` holds the
-// replacement to call, or stays empty when the built-in must run.
+// Finds a replacement of `def` on `self`, an instance that may_override()
+// admits.  On success `found` holds the replacement to call, or stays empty
+// when the built-in must run.
 [[nodiscard]] inline bool find_override(PyObject* self, const MethodDef& def, Ref& found) {
-    if (!may_override(self)) return true;
     PyObject* name = def.interned_name;  // made when the class was readied
     switch (probe_own(self, name, def)) {
         case Probe::own: return true;
