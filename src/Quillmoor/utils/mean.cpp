@@ -31,6 +31,9 @@ struct Mean {
 
 PyTypeObject mean_type = static_type_object();
 
+// An instance of the type itself, which no override can reach.
+inline bool plain(Mean* m) { return Py_IS_TYPE(py(m), &mean_type); }
+
 // Single-precision addition; the count wraps at the 32-bit limit instead of
 // overflowing.
 inline void accumulate(Mean* self, float v) noexcept {
@@ -52,12 +55,12 @@ bool mean_add_impl(Mean* self, Ref& out, float value) {
 constexpr Param mean_add_params[] = {{n_value}};
 using MeanAdd = Overridable<mean_add_impl, "add", mean_add_params>;
 
-// A sample added by the class itself (extend, +=).  A plain Mean, which no
-// override can reach, adds it directly: add's result would only be dropped.
+// A sample added by the class itself (extend, +=).  A plain Mean adds it
+// directly: add's result would only be dropped.
 [[nodiscard]] bool add_sample(Mean* self, PyObject* item) {
     float v;
     if (!to_float32(item, v)) return false;
-    if (Py_IS_TYPE(py(self), &mean_type)) [[likely]] {
+    if (plain(self)) [[likely]] {
         accumulate(self, v);
         return true;
     }
@@ -67,7 +70,7 @@ using MeanAdd = Overridable<mean_add_impl, "add", mean_add_params>;
 
 // Samples added before a failure stay added.
 bool mean_extend_impl(Mean* self, Ref& out, PyObject* values) {
-    bool plain = Py_IS_TYPE(py(self), &mean_type);
+    bool direct = plain(self);
     // On a plain Mean an exact float is added without running any Python
     // code: no override can exist and no conversion is needed.
     if (PyList_CheckExact(values) || PyTuple_CheckExact(values)) {
@@ -76,7 +79,7 @@ bool mean_extend_impl(Mean* self, Ref& out, PyObject* values) {
         // that can run Python code is held while it does.
         for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(values); ++i) {
             PyObject* raw = PySequence_Fast_GET_ITEM(values, i);
-            if (plain && PyFloat_CheckExact(raw)) {
+            if (direct && PyFloat_CheckExact(raw)) {
                 accumulate(self, narrow(PyFloat_AS_DOUBLE(raw)));
                 continue;
             }
@@ -92,7 +95,7 @@ bool mean_extend_impl(Mean* self, Ref& out, PyObject* values) {
             if (r < 0) return false;
             if (r == 0) break;
             Ref item = Ref::steal(raw);
-            if (plain && PyFloat_CheckExact(raw)) {
+            if (direct && PyFloat_CheckExact(raw)) {
                 accumulate(self, narrow(PyFloat_AS_DOUBLE(raw)));
                 continue;
             }
