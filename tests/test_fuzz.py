@@ -20,7 +20,8 @@ from conftest import CHECKSUMS, MEMBERS, Clock, lerp, state  # noqa: E402
 from Quillmoor.utils import flag, glidecell, mean, timers  # noqa: E402
 
 # Odd("intsub") makes __int__ return a bool on purpose.
-pytestmark = pytest.mark.filterwarnings("ignore:__int__ returned non-int:DeprecationWarning")
+# The interpreter words its warning differently from one version to the next.
+pytestmark = pytest.mark.filterwarnings(r"ignore:(__int__ returned non-int|.*__int__\(\) must return an int):DeprecationWarning")
 
 settings.register_profile(
     "ci", max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow]
