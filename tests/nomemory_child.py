@@ -183,8 +183,51 @@ def check_complete(module, reference):
     return problems
 
 
+def left_behind(full_name):
+    """What Python code can still reach of a module whose first import failed:
+    its classes (through the descriptors in their dicts) and its function
+    objects, bound or not."""
+    def ours(t):
+        return isinstance(t, type) and getattr(t, "__module__", None) == full_name
+
+    classes, callables = {}, []
+    for o in gc.get_objects():
+        owner = getattr(o, "__objclass__", None) if not isinstance(o, type) else None
+        if ours(owner):
+            classes[id(owner)] = owner
+        if ours(type(o)) or ours(type(getattr(o, "__func__", None))):
+            callables.append(o)
+    return list(classes.values()), callables
+
+
+def poke(classes, callables):
+    """Calls everything left behind the way a user could; each call must end in
+    a Python exception or a result.  Returns the subclasses made from the classes."""
+    subclasses = []
+    for cls in classes:
+        for make in (lambda: cls(), lambda: cls.__new__(cls), lambda: cls(1.0, 2.0, 3.0)):
+            try:
+                make()
+            except Exception:
+                pass
+        try:
+            sub = type(cls)("Sub", (cls,), {})
+            subclasses.append(sub)
+            sub()
+        except Exception:
+            pass
+    for f in callables:
+        for args in ((), (None,), (object(),)):
+            try:
+                f(*args)
+            except Exception:
+                pass
+    return subclasses
+
+
 def import_attempt(full_name, spec, start, stop, reference):
-    """In a forked process: the first import with allocations failing, then a clean retry."""
+    """In a forked process: the first import with allocations failing, everything
+    it left reachable called, then a clean retry."""
     import _testcapi
 
     _testcapi.set_nomemory(start, stop)
@@ -197,11 +240,14 @@ def import_attempt(full_name, spec, start, stop, reference):
         _testcapi.remove_mem_hooks()
         first = None
     fault = exception_fault(first, None, stdlib_ok=True) if first is not None else None
+    subclasses = poke(*left_behind(full_name)) if first is not None else []
     try:
         module = importlib.import_module(full_name)
     except BaseException as e:
         return first, [f"retry failed: {type(e).__name__}: {e}"]
-    return first, ([fault] if fault else []) + check_complete(module, reference)
+    problems = [f"{sub.__name__} made from a class left behind is not among the subclasses of {base.__name__}"
+                for sub in subclasses for base in sub.__bases__ if sub not in base.__subclasses__()]
+    return first, ([fault] if fault else []) + problems + check_complete(module, reference)
 
 
 def child_import(module):

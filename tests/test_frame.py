@@ -17,6 +17,9 @@ import pytest
 
 from conftest import build_dir, lerp, run_python, state, vtable_slot
 from Quillmoor.utils import timers
+from Quillmoor.utils.flag import Flag
+from Quillmoor.utils.glidecell import _GlideCell
+from Quillmoor.utils.mean import Mean
 from Quillmoor.utils.timers import FixedTimer, VariableTimer
 
 
@@ -206,6 +209,22 @@ def test_a_spec_without_optional_attributes_still_makes_the_module():
 
 
 # ---- types ------------------------------------------------------------------
+
+
+# The function objects each module body places in each class dict, in order.
+CLASS_DICT_FUNCTIONS = {
+    VariableTimer: ["attempt", "get_interval", "get_progress"],
+    FixedTimer: ["attempt", "get_ideal_ticks", "get_progress_by_tick"],
+    _GlideCell: ["_get_value", "get_value", "_set_value", "set_value", "_get_progress", "_get_delay"],
+    Mean: ["add", "extend", "clear", "get_value"],
+    Flag: ["__enter__", "__exit__"],
+}
+
+
+@pytest.mark.parametrize("cls", CLASS_DICT_FUNCTIONS)
+def test_class_dict_holds_the_methods_in_order(cls):
+    placed = [k for k, v in vars(cls).items() if type(v).__module__ == cls.__module__]
+    assert placed == CLASS_DICT_FUNCTIONS[cls] + ["__reduce_cython__", "__setstate_cython__"]
 
 
 @pytest.mark.parametrize("cls", [VariableTimer, FixedTimer])

@@ -336,9 +336,10 @@ PyGetSetDef cell_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// The class dict's order; the overridable ones give the table's slot order.
 const MethodDef* const cell_methods[] = {
-    &CellGetValueAt::def, &CellGetValue::def,    &cell_set_value_def,
-    &CellSetValue::def,   &CellGetProgress::def, &CellGetDelay::def,
+    &CellGetValueAt::def, &CellGetValue::def,    &CellSetValue::def,
+    &cell_set_value_def,  &CellGetProgress::def, &CellGetDelay::def,
 };
 
 const Member cell_members[] = {

@@ -206,22 +206,27 @@ PyMethodDef g_function_methods[] = {
 };
 
 // Readies a static type whose slots `fill` declares.  The interpreter does not
-// undo a readying that fails half-way: the type keeps its dict, bases and MRO
-// and the slots it inherited, and readying it again would take those slots
-// for its own and put wrappers for them in its dict.  So every attempt starts
-// from an empty type object.
+// undo a readying that fails half-way: the type keeps its dict, bases and MRO,
+// the slots `fill` set (tp_new among them) but not yet the ones it inherits
+// (tp_alloc), and the descriptors in its dict are tracked by the collector, so
+// gc.get_objects() would reach a class whose constructor runs with no
+// allocator, or that a subclass would make the interpreter ready by halves.
+// So a failed attempt empties the type object at once, before any Python code
+// can run: its dict and the descriptors in it (the only objects that refer to
+// it) go with it, and the next attempt starts from scratch.  The last step
+// that can fail comes before the type is added to its base's subclasses.
 template <class Fill>
 [[nodiscard]] inline bool ready_static_type(PyTypeObject& t, Fill fill) {
     if (t.tp_flags & Py_TPFLAGS_READY) return true;
-    {
-        Ref leftovers[] = {Ref::steal(t.tp_dict), Ref::steal(t.tp_bases), Ref::steal(t.tp_mro)};
-        // Every slot after the object header back to zero, as static_type_object()
-        // makes them (cleared in place: a copy of the struct would be a memcpy
-        // call, which needs a newer glibc than the modules may).
-        std::memset(reinterpret_cast<char*>(&t) + sizeof(PyVarObject), 0, sizeof t - sizeof(PyVarObject));
-    }
     fill(t);
-    return PyType_Ready(&t) == 0;
+    if (PyType_Ready(&t) == 0) return true;
+    Ref leftovers[] = {Ref::steal(t.tp_dict), Ref::steal(t.tp_bases), Ref::steal(t.tp_mro),
+                       Ref::steal(static_cast<PyObject*>(t.tp_subclasses))};
+    // Every slot after the object header back to zero, as static_type_object()
+    // makes them (cleared in place: a copy of the struct would be a memcpy
+    // call, which needs a newer glibc than the modules may).
+    std::memset(reinterpret_cast<char*>(&t) + sizeof(PyVarObject), 0, sizeof t - sizeof(PyVarObject));
+    return false;
 }
 
 // Named after the module so that each module's copy is told apart in messages.
