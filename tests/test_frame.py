@@ -227,6 +227,27 @@ def test_class_dict_holds_the_methods_in_order(cls):
     assert placed == CLASS_DICT_FUNCTIONS[cls] + ["__reduce_cython__", "__setstate_cython__"]
 
 
+# Per class: whether an instance holds the table pointer and the weak-reference
+# list, then its fields (struct codes: P an object, f a 32-bit float, i a 32-bit int).
+LAYOUTS = {
+    VariableTimer: (True, True, "Pff"),
+    FixedTimer: (True, True, "ffii"),
+    _GlideCell: (True, True, "PPPPP"),
+    Mean: (True, False, "fi"),
+    Flag: (False, False, "i"),
+}
+
+
+@pytest.mark.parametrize("cls", LAYOUTS)
+def test_instance_size_follows_the_fields_on_this_platform(cls):
+    import struct
+
+    table, weak, fields = LAYOUTS[cls]
+    pointer = struct.calcsize("P")
+    size = object.__basicsize__ + pointer * (table + weak) + struct.calcsize(fields)
+    assert cls.__basicsize__ == -(-size // pointer) * pointer
+
+
 @pytest.mark.parametrize("cls", [VariableTimer, FixedTimer])
 def test_types_are_static_immutable_and_undocumented(cls):
     assert cls.__module__ == "Quillmoor.utils.timers" and cls.__doc__ is None

@@ -14,6 +14,11 @@ namespace {
 
 // ---- widths ------------------------------------------------------------
 
+// Every double operation rounds to double at once.  x87 code keeps wider
+// intermediates and rounds twice when they are stored, which no statement
+// split can undo: 32-bit x86 builds use SSE2 arithmetic (CMakeLists.txt).
+static_assert(FLT_EVAL_METHOD == 0, "floating-point intermediates must not be wider than their type");
+
 // narrow() for NaN, the infinities and magnitudes past the largest float.
 [[gnu::cold, gnu::noinline]] inline float narrow_outside(double d) noexcept {
     double a = std::fabs(d);
