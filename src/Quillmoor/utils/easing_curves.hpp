@@ -1,0 +1,195 @@
+// The arithmetic of the easing curves, apart from any Python object, so that
+// the module and the benchmark's floor compute the very same values.
+//
+// Every named curve maps progress t in [0, 1] (the caller clamps it and
+// handles NaN) to its value.  The expressions follow the published defaults
+// of the common web easing functions step by step, in the same order of
+// operations, so that they round alike: polynomial in/out/in-out pairs,
+// sine, the exponential and elastic curves normalised to start exactly at 0
+// and end exactly at 1, back with overshoot 1.70158, elastic with amplitude 1
+// and period 0.3, and the four-bounce curve.
+#pragma once
+
+#include <cmath>
+
+namespace qm::easing {
+
+using Shape = double (*)(double);
+
+constexpr double pi = 3.141592653589793;
+constexpr double half_pi = pi / 2;
+constexpr double tau = 2 * pi;
+
+// 2^(-10x) shifted and scaled so that it runs from exactly 1 at x = 0 to
+// exactly 0 at x = 1 instead of stopping at 2^-10.
+inline double tpmt(double x) { return (std::pow(2.0, -10 * x) - 0.0009765625) * 1.0009775171065494; }
+
+inline double linear(double t) { return t; }
+
+inline double quad_in(double t) { return t * t; }
+inline double quad_out(double t) { return t * (2 - t); }
+inline double quad_in_out(double t) {
+    t *= 2;
+    if (t <= 1) return t * t / 2;
+    t -= 1;
+    return (t * (2 - t) + 1) / 2;
+}
+
+inline double cubic_in(double t) { return t * t * t; }
+inline double cubic_out(double t) {
+    t -= 1;
+    return t * t * t + 1;
+}
+inline double cubic_in_out(double t) {
+    t *= 2;
+    if (t <= 1) return t * t * t / 2;
+    t -= 2;
+    return (t * t * t + 2) / 2;
+}
+
+template <int E>
+double poly_in(double t) {
+    return std::pow(t, E);
+}
+template <int E>
+double poly_out(double t) {
+    return 1 - std::pow(1 - t, E);
+}
+template <int E>
+double poly_in_out(double t) {
+    t *= 2;
+    return (t <= 1 ? std::pow(t, E) : 2 - std::pow(2 - t, E)) / 2;
+}
+
+inline double sine_in(double t) { return t == 1 ? 1 : 1 - std::cos(t * half_pi); }
+inline double sine_out(double t) { return std::sin(t * half_pi); }
+inline double sine_in_out(double t) { return (1 - std::cos(pi * t)) / 2; }
+
+inline double expo_in(double t) { return tpmt(1 - t); }
+inline double expo_out(double t) { return 1 - tpmt(t); }
+inline double expo_in_out(double t) {
+    t *= 2;
+    return (t <= 1 ? tpmt(1 - t) : 2 - tpmt(t - 1)) / 2;
+}
+
+inline double circ_in(double t) { return 1 - std::sqrt(1 - t * t); }
+inline double circ_out(double t) {
+    t -= 1;
+    return std::sqrt(1 - t * t);
+}
+inline double circ_in_out(double t) {
+    t *= 2;
+    if (t <= 1) return (1 - std::sqrt(1 - t * t)) / 2;
+    t -= 2;
+    return (std::sqrt(1 - t * t) + 1) / 2;
+}
+
+constexpr double back_s = 1.70158;
+inline double back_in(double t) { return t * t * (back_s * (t - 1) + t); }
+inline double back_out(double t) {
+    t -= 1;
+    return t * t * ((t + 1) * back_s + t) + 1;
+}
+inline double back_in_out(double t) {
+    t *= 2;
+    if (t < 1) return t * t * ((back_s + 1) * t - back_s) / 2;
+    t -= 2;
+    return (t * t * ((back_s + 1) * t + back_s) + 2) / 2;
+}
+
+// Amplitude 1, period 0.3; the phase s puts the first crest where the
+// normalised exponential envelope starts.
+constexpr double elastic_p = 0.3 / tau;
+inline const double elastic_s = std::asin(1.0) * elastic_p;
+inline double elastic_in(double t) {
+    t -= 1;
+    return tpmt(-t) * std::sin((elastic_s - t) / elastic_p);
+}
+inline double elastic_out(double t) { return 1 - tpmt(t) * std::sin((t + elastic_s) / elastic_p); }
+inline double elastic_in_out(double t) {
+    t = t * 2 - 1;
+    return (t < 0 ? tpmt(-t) * std::sin((elastic_s - t) / elastic_p)
+                  : 2 - tpmt(t) * std::sin((elastic_s + t) / elastic_p)) / 2;
+}
+
+// Four parabolic arcs; the breaks and crests in elevenths.
+constexpr double b1 = 4.0 / 11, b2 = 6.0 / 11, b3 = 8.0 / 11, b4 = 3.0 / 4, b5 = 9.0 / 11, b6 = 10.0 / 11,
+                 b7 = 15.0 / 16, b8 = 21.0 / 22, b9 = 63.0 / 64, b0 = 1 / b1 / b1;
+inline double bounce_out(double t) {
+    if (t < b1) return b0 * t * t;
+    if (t < b3) {
+        t -= b2;
+        return b0 * t * t + b4;
+    }
+    if (t < b6) {
+        t -= b5;
+        return b0 * t * t + b7;
+    }
+    t -= b8;
+    return b0 * t * t + b9;
+}
+inline double bounce_in(double t) { return 1 - bounce_out(1 - t); }
+inline double bounce_in_out(double t) {
+    t *= 2;
+    return (t <= 1 ? 1 - bounce_out(1 - t) : bounce_out(t - 1) + 1) / 2;
+}
+
+inline double smoothstep(double t) { return t * t * (3 - 2 * t); }
+inline double smootherstep(double t) { return t * t * t * (t * (t * 6 - 15) + 10); }
+
+// ---- CSS cubic-bezier(x1, y1, x2, y2) ----------------------------------------
+//
+// The curve runs from (0, 0) to (1, 1); with x1 and x2 in [0, 1] its x is
+// non-decreasing in the curve parameter, so every progress has one curve
+// point.  Each coordinate as a polynomial in power form: ((a t + b) t + c) t.
+struct Bezier {
+    double x1, y1, x2, y2;
+    double ax, bx, cx, ay, by, cy;
+};
+
+inline Bezier make_bezier(double x1, double y1, double x2, double y2) {
+    Bezier b{x1, y1, x2, y2, 0, 0, 0, 0, 0, 0};
+    b.cx = 3 * x1;
+    b.bx = 3 * (x2 - x1) - b.cx;
+    b.ax = 1 - b.cx - b.bx;
+    b.cy = 3 * y1;
+    b.by = 3 * (y2 - y1) - b.cy;
+    b.ay = 1 - b.cy - b.by;
+    return b;
+}
+
+inline double bezier_x(const Bezier& b, double u) { return ((b.ax * u + b.bx) * u + b.cx) * u; }
+inline double bezier_y(const Bezier& b, double u) { return ((b.ay * u + b.by) * u + b.cy) * u; }
+inline double bezier_dx(const Bezier& b, double u) { return (3 * b.ax * u + 2 * b.bx) * u + b.cx; }
+
+// The curve parameter whose x is t, to the last bit: Newton's method kept
+// inside a bracket that every step narrows, with bisection wherever Newton
+// would leave the bracket or the slope vanishes.  Ends when the bracket holds
+// no double between its ends, or x hits t exactly.
+inline double bezier_solve(const Bezier& b, double t) {
+    double lo = 0, hi = 1, u = t;
+    for (int i = 0; i < 200; ++i) {
+        double f = bezier_x(b, u) - t;
+        if (f == 0) return u;
+        if (f < 0)
+            lo = u;
+        else
+            hi = u;
+        double d = bezier_dx(b, u);
+        double next = d != 0 ? u - f / d : lo;
+        if (!(next > lo && next < hi)) next = lo + (hi - lo) / 2;
+        if (next == lo || next == hi || next == u) break;
+        u = next;
+    }
+    // The better of the bracket's ends.
+    return std::fabs(bezier_x(b, lo) - t) <= std::fabs(bezier_x(b, hi) - t) ? lo : hi;
+}
+
+inline double bezier_at(const Bezier& b, double t) {
+    if (t <= 0) return 0;
+    if (t >= 1) return 1;
+    if (b.x1 == b.y1 && b.x2 == b.y2) return t;  // the straight line
+    return bezier_y(b, bezier_solve(b, t));
+}
+
+}  // namespace qm::easing
