@@ -134,33 +134,86 @@ inline double bounce_in_out(double t) {
     return (t <= 1 ? 1 - bounce_out(1 - t) : bounce_out(t - 1) + 1) / 2;
 }
 
-inline double smoothstep(double t) { return t * t * (3 - 2 * t); }
-inline double smootherstep(double t) { return t * t * t * (t * (t * 6 - 15) + 10); }
+inline double smoothstep_half(double t) { return t * t * (3 - 2 * t); }
+inline double smootherstep_half(double t) { return t * t * t * (t * (t * 6 - 15) + 10); }
+
+// Both are symmetric about (1/2, 1/2), so the upper half is evaluated as the
+// lower one turned over: near 1 the polynomial would cancel and overshoot 1.
+inline double smoothstep(double t) { return t <= 0.5 ? smoothstep_half(t) : 1 - smoothstep_half(1 - t); }
+inline double smootherstep(double t) { return t <= 0.5 ? smootherstep_half(t) : 1 - smootherstep_half(1 - t); }
+
+// ---- double-double arithmetic ----------------------------------------------------
+//
+// An unevaluated sum hi + lo with |lo| <= ulp(hi) / 2: about 106 bits.  Only
+// the additions and multiplications by a double that the Bézier solver needs,
+// built on the exact sum and product of two doubles (the product by Dekker's
+// split, so no fused multiply-add is needed; the build forbids contraction).
+struct DD {
+    double hi, lo;
+};
+
+inline DD two_sum(double a, double b) {
+    double s = a + b;
+    double bb = s - a;
+    return {s, (a - (s - bb)) + (b - bb)};
+}
+
+inline DD quick_two_sum(double a, double b) {  // |a| >= |b|
+    double s = a + b;
+    return {s, b - (s - a)};
+}
+
+inline DD split(double a) {
+    double c = 134217729.0 * a;  // 2^27 + 1
+    double hi = c - (c - a);
+    return {hi, a - hi};
+}
+
+inline DD two_prod(double a, double b) {
+    double p = a * b;
+    DD x = split(a), y = split(b);
+    return {p, ((x.hi * y.hi - p) + x.hi * y.lo + x.lo * y.hi) + x.lo * y.lo};
+}
+
+inline DD dd_add(DD a, DD b) {
+    DD s = two_sum(a.hi, b.hi);
+    return quick_two_sum(s.hi, s.lo + (a.lo + b.lo));
+}
+
+inline DD dd_mul(DD a, double b) {
+    DD p = two_prod(a.hi, b);
+    return quick_two_sum(p.hi, p.lo + a.lo * b);
+}
 
 // ---- CSS cubic-bezier(x1, y1, x2, y2) ----------------------------------------
 //
 // The curve runs from (0, 0) to (1, 1); with x1 and x2 in [0, 1] its x is
-// non-decreasing in the curve parameter, so every progress has one curve
-// point.  Each coordinate as a polynomial in power form: ((a t + b) t + c) t.
+// non-decreasing in the curve parameter u, so every progress has one curve
+// point.  Each coordinate as a polynomial in power form, ((a u + b) u + c) u,
+// with its coefficients in double-double: c = 3 p1, b = 3 p2 - 6 p1,
+// a = 1 + 3 p1 - 3 p2.  Where x is flat (a vertical tangent, as with
+// x1 = 1, x2 = 0) x(u) - t in double precision would round to 0 a long way
+// from the root; in double-double the root is found to the last bit of u.
 struct Bezier {
     double x1, y1, x2, y2;
-    double ax, bx, cx, ay, by, cy;
+    DD ax, bx, cx, ay, by, cy;
 };
 
 inline Bezier make_bezier(double x1, double y1, double x2, double y2) {
-    Bezier b{x1, y1, x2, y2, 0, 0, 0, 0, 0, 0};
-    b.cx = 3 * x1;
-    b.bx = 3 * (x2 - x1) - b.cx;
-    b.ax = 1 - b.cx - b.bx;
-    b.cy = 3 * y1;
-    b.by = 3 * (y2 - y1) - b.cy;
-    b.ay = 1 - b.cy - b.by;
+    Bezier b{x1, y1, x2, y2, {}, {}, {}, {}, {}, {}};
+    b.cx = two_prod(3, x1);
+    b.bx = dd_add(two_prod(3, x2), two_prod(-6, x1));
+    b.ax = dd_add(dd_add({1, 0}, two_prod(3, x1)), two_prod(-3, x2));
+    b.cy = two_prod(3, y1);
+    b.by = dd_add(two_prod(3, y2), two_prod(-6, y1));
+    b.ay = dd_add(dd_add({1, 0}, two_prod(3, y1)), two_prod(-3, y2));
     return b;
 }
 
-inline double bezier_x(const Bezier& b, double u) { return ((b.ax * u + b.bx) * u + b.cx) * u; }
-inline double bezier_y(const Bezier& b, double u) { return ((b.ay * u + b.by) * u + b.cy) * u; }
-inline double bezier_dx(const Bezier& b, double u) { return (3 * b.ax * u + 2 * b.bx) * u + b.cx; }
+inline DD horner(DD a, DD b, DD c, double u) { return dd_mul(dd_add(dd_mul(dd_add(dd_mul(a, u), b), u), c), u); }
+
+// x'(u), only to aim Newton's steps.
+inline double bezier_dx(const Bezier& b, double u) { return (3 * b.ax.hi * u + 2 * b.bx.hi) * u + b.cx.hi; }
 
 // The curve parameter whose x is t, to the last bit: Newton's method kept
 // inside a bracket that every step narrows, with bisection wherever Newton
@@ -168,8 +221,9 @@ inline double bezier_dx(const Bezier& b, double u) { return (3 * b.ax * u + 2 * 
 // no double between its ends, or x hits t exactly.
 inline double bezier_solve(const Bezier& b, double t) {
     double lo = 0, hi = 1, u = t;
+    auto error = [&](double v) { return dd_add(horner(b.ax, b.bx, b.cx, v), {-t, 0}).hi; };
     for (int i = 0; i < 200; ++i) {
-        double f = bezier_x(b, u) - t;
+        double f = error(u);
         if (f == 0) return u;
         if (f < 0)
             lo = u;
@@ -182,14 +236,14 @@ inline double bezier_solve(const Bezier& b, double t) {
         u = next;
     }
     // The better of the bracket's ends.
-    return std::fabs(bezier_x(b, lo) - t) <= std::fabs(bezier_x(b, hi) - t) ? lo : hi;
+    return std::fabs(error(lo)) <= std::fabs(error(hi)) ? lo : hi;
 }
 
 inline double bezier_at(const Bezier& b, double t) {
     if (t <= 0) return 0;
     if (t >= 1) return 1;
     if (b.x1 == b.y1 && b.x2 == b.y2) return t;  // the straight line
-    return bezier_y(b, bezier_solve(b, t));
+    return horner(b.ay, b.by, b.cy, bezier_solve(b, t)).hi;
 }
 
 }  // namespace qm::easing
