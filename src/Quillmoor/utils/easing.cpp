@@ -107,8 +107,9 @@ PyTypeObject curve_type = static_type_object();
 // Progress clamped to [0, 1] (-0.0 to 0.0); NaN passes through every curve.
 inline double clamp_progress(double p) noexcept { return p > 0 ? (p < 1 ? p : 1) : 0; }
 
+// A zero comes out as 0.0, never -0.0 (back_in's formula gives -0.0 at 0).
 inline double named_value(const Curve* c, double p) noexcept {
-    return std::isnan(p) ? p : c->named->shape(clamp_progress(p));
+    return std::isnan(p) ? p : c->named->shape(clamp_progress(p)) + 0.0;
 }
 
 inline double bezier_value(const Curve* c, double p) noexcept {
