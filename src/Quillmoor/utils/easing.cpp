@@ -12,10 +12,13 @@
 #include "easing_curves.hpp"
 #include "frame/frame.hpp"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 namespace qm {
 namespace {
@@ -39,46 +42,16 @@ struct NamedCurve {
     const char* name;
     easing::Shape shape;
     Params call;
-    constexpr NamedCurve(const char* name_, easing::Shape shape_) noexcept
-        : name(name_), shape(shape_), call(name_, curve_call_param_list) {}
+    constexpr explicit NamedCurve(const easing::NamedShape& s) noexcept
+        : name(s.name), shape(s.shape), call(s.name, curve_call_param_list) {}
 };
 
-// In the order the module's `curves` lists them and the gallery draws them.
-constexpr NamedCurve named_curves[] = {
-    {"linear", easing::linear},
-    {"quad_in", easing::quad_in},
-    {"quad_out", easing::quad_out},
-    {"quad_in_out", easing::quad_in_out},
-    {"cubic_in", easing::cubic_in},
-    {"cubic_out", easing::cubic_out},
-    {"cubic_in_out", easing::cubic_in_out},
-    {"quart_in", easing::poly_in<4>},
-    {"quart_out", easing::poly_out<4>},
-    {"quart_in_out", easing::poly_in_out<4>},
-    {"quint_in", easing::poly_in<5>},
-    {"quint_out", easing::poly_out<5>},
-    {"quint_in_out", easing::poly_in_out<5>},
-    {"sine_in", easing::sine_in},
-    {"sine_out", easing::sine_out},
-    {"sine_in_out", easing::sine_in_out},
-    {"expo_in", easing::expo_in},
-    {"expo_out", easing::expo_out},
-    {"expo_in_out", easing::expo_in_out},
-    {"circ_in", easing::circ_in},
-    {"circ_out", easing::circ_out},
-    {"circ_in_out", easing::circ_in_out},
-    {"back_in", easing::back_in},
-    {"back_out", easing::back_out},
-    {"back_in_out", easing::back_in_out},
-    {"elastic_in", easing::elastic_in},
-    {"elastic_out", easing::elastic_out},
-    {"elastic_in_out", easing::elastic_in_out},
-    {"bounce_in", easing::bounce_in},
-    {"bounce_out", easing::bounce_out},
-    {"bounce_in_out", easing::bounce_in_out},
-    {"smoothstep", easing::smoothstep},
-    {"smootherstep", easing::smootherstep},
-};
+template <std::size_t... I>
+constexpr std::array<NamedCurve, sizeof...(I)> make_named_curves(std::index_sequence<I...>) {
+    return {NamedCurve{easing::named_shapes[I]}...};
+}
+
+constexpr auto named_curves = make_named_curves(std::make_index_sequence<std::size(easing::named_shapes)>());
 
 const Params bezier_call_params{"cubic_bezier", curve_call_param_list};
 
@@ -333,11 +306,11 @@ const MethodDef cubic_bezier_def{cubic_bezier_params, cubic_bezier_entry, nullpt
 
 // Each named curve as a module attribute, and all of them in order as `curves`.
 [[nodiscard]] bool make_named_curves() {
-    constexpr Py_ssize_t count = sizeof named_curves / sizeof named_curves[0];
+    constexpr auto count = static_cast<Py_ssize_t>(named_curves.size());
     Ref all = Ref::steal(PyTuple_New(count));
     if (!all) return false;
     for (Py_ssize_t i = 0; i < count; ++i) {
-        const NamedCurve& n = named_curves[i];
+        const NamedCurve& n = named_curves[static_cast<std::size_t>(i)];
         Ref name = Ref::steal(PyUnicode_InternFromString(n.name));
         if (!name) return false;
         Ref curve = new_curve(&n, easing::Bezier{}, name.get());

@@ -142,6 +142,50 @@ inline double smootherstep_half(double t) { return t * t * t * (t * (t * 6 - 15)
 inline double smoothstep(double t) { return t <= 0.5 ? smoothstep_half(t) : 1 - smoothstep_half(1 - t); }
 inline double smootherstep(double t) { return t <= 0.5 ? smootherstep_half(t) : 1 - smootherstep_half(1 - t); }
 
+// ---- the named curves ---------------------------------------------------------------
+
+struct NamedShape {
+    const char* name;
+    Shape shape;
+};
+
+// In the order the module lists them and the gallery draws them.
+inline constexpr NamedShape named_shapes[] = {
+    {"linear", linear},
+    {"quad_in", quad_in},
+    {"quad_out", quad_out},
+    {"quad_in_out", quad_in_out},
+    {"cubic_in", cubic_in},
+    {"cubic_out", cubic_out},
+    {"cubic_in_out", cubic_in_out},
+    {"quart_in", poly_in<4>},
+    {"quart_out", poly_out<4>},
+    {"quart_in_out", poly_in_out<4>},
+    {"quint_in", poly_in<5>},
+    {"quint_out", poly_out<5>},
+    {"quint_in_out", poly_in_out<5>},
+    {"sine_in", sine_in},
+    {"sine_out", sine_out},
+    {"sine_in_out", sine_in_out},
+    {"expo_in", expo_in},
+    {"expo_out", expo_out},
+    {"expo_in_out", expo_in_out},
+    {"circ_in", circ_in},
+    {"circ_out", circ_out},
+    {"circ_in_out", circ_in_out},
+    {"back_in", back_in},
+    {"back_out", back_out},
+    {"back_in_out", back_in_out},
+    {"elastic_in", elastic_in},
+    {"elastic_out", elastic_out},
+    {"elastic_in_out", elastic_in_out},
+    {"bounce_in", bounce_in},
+    {"bounce_out", bounce_out},
+    {"bounce_in_out", bounce_in_out},
+    {"smoothstep", smoothstep},
+    {"smootherstep", smootherstep},
+};
+
 // ---- double-double arithmetic ----------------------------------------------------
 //
 // An unevaluated sum hi + lo with |lo| <= ulp(hi) / 2: about 106 bits.  Only
@@ -217,8 +261,9 @@ inline double bezier_dx(const Bezier& b, double u) { return (3 * b.ax.hi * u + 2
 
 // The curve parameter whose x is t, to the last bit: Newton's method kept
 // inside a bracket that every step narrows, with bisection wherever Newton
-// would leave the bracket or the slope vanishes.  Ends when the bracket holds
-// no double between its ends, or x hits t exactly.
+// would leave the bracket or the slope vanishes.  Once a Newton step no
+// longer moves u, the root is within about half a unit in the last place:
+// the answer is u or its neighbour toward the root.
 inline double bezier_solve(const Bezier& b, double t) {
     double lo = 0, hi = 1, u = t;
     auto error = [&](double v) { return dd_add(horner(b.ax, b.bx, b.cx, v), {-t, 0}).hi; };
@@ -230,12 +275,16 @@ inline double bezier_solve(const Bezier& b, double t) {
         else
             hi = u;
         double d = bezier_dx(b, u);
-        double next = d != 0 ? u - f / d : lo;
+        double next = d > 0 ? u - f / d : lo;
+        if (next == u) {
+            double v = std::nextafter(u, f < 0 ? 1.0 : 0.0);
+            return std::fabs(error(v)) < std::fabs(f) ? v : u;
+        }
         if (!(next > lo && next < hi)) next = lo + (hi - lo) / 2;
-        if (next == lo || next == hi || next == u) break;
+        if (next == lo || next == hi) break;
         u = next;
     }
-    // The better of the bracket's ends.
+    // The bracket holds no double between its ends: the better of the two.
     return std::fabs(error(lo)) <= std::fabs(error(hi)) ? lo : hi;
 }
 
