@@ -20,9 +20,27 @@ constexpr double pi = 3.141592653589793;
 constexpr double half_pi = pi / 2;
 constexpr double tau = 2 * pi;
 
+// pow, exp and exp2 are not called: glibc versioned them anew in 2.29, and
+// the modules must load with glibc 2.5.  Their replacements stay within a few
+// units in the last place.
+
+// 2^y as 2^n * 2^f with n = floor(y), f in [0, 1): exact at every integer y.
+inline double exp2_of(double y) {
+    double n = std::floor(y);
+    return std::ldexp(std::expm1((y - n) * 0.6931471805599453) + 1, static_cast<int>(n));
+}
+
+// t^E by squaring.
+template <int E>
+double ipow(double t) {
+    if constexpr (E == 1) return t;
+    else if constexpr (E % 2 == 0) return ipow<E / 2>(t * t);
+    else return t * ipow<E - 1>(t);
+}
+
 // 2^(-10x) shifted and scaled so that it runs from exactly 1 at x = 0 to
 // exactly 0 at x = 1 instead of stopping at 2^-10.
-inline double tpmt(double x) { return (std::pow(2.0, -10 * x) - 0.0009765625) * 1.0009775171065494; }
+inline double tpmt(double x) { return (exp2_of(-10 * x) - 0.0009765625) * 1.0009775171065494; }
 
 inline double linear(double t) { return t; }
 
@@ -49,16 +67,16 @@ inline double cubic_in_out(double t) {
 
 template <int E>
 double poly_in(double t) {
-    return std::pow(t, E);
+    return ipow<E>(t);
 }
 template <int E>
 double poly_out(double t) {
-    return 1 - std::pow(1 - t, E);
+    return 1 - ipow<E>(1 - t);
 }
 template <int E>
 double poly_in_out(double t) {
     t *= 2;
-    return (t <= 1 ? std::pow(t, E) : 2 - std::pow(2 - t, E)) / 2;
+    return (t <= 1 ? ipow<E>(t) : 2 - ipow<E>(2 - t)) / 2;
 }
 
 inline double sine_in(double t) { return t == 1 ? 1 : 1 - std::cos(t * half_pi); }
@@ -100,7 +118,7 @@ inline double back_in_out(double t) {
 // Amplitude 1, period 0.3; the phase s puts the first crest where the
 // normalised exponential envelope starts.
 constexpr double elastic_p = 0.3 / tau;
-inline const double elastic_s = std::asin(1.0) * elastic_p;
+constexpr double elastic_s = half_pi * elastic_p;  // asin(1 / amplitude) * p
 inline double elastic_in(double t) {
     t -= 1;
     return tpmt(-t) * std::sin((elastic_s - t) / elastic_p);
