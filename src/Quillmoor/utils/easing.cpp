@@ -310,7 +310,7 @@ const MethodDef cubic_bezier_def{cubic_bezier_params, cubic_bezier_entry, nullpt
     Ref all = Ref::steal(PyTuple_New(count));
     if (!all) return false;
     for (Py_ssize_t i = 0; i < count; ++i) {
-        const NamedCurve& n = named_curves[static_cast<std::size_t>(i)];
+        const NamedCurve& n = named_curves.data()[i];  // data(): no checked indexing in debug builds
         Ref name = Ref::steal(PyUnicode_InternFromString(n.name));
         if (!name) return false;
         Ref curve = new_curve(&n, easing::Bezier{}, name.get());
