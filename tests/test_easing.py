@@ -102,6 +102,29 @@ def test_cubic_bezier_is_solved_to_double_precision_and_agrees_with_bezier_easin
             assert abs(ours - theirs) <= 1e-6, t
 
 
+def exact_bezier():
+    """The golden table's exact Bézier value (rationals, rounded once), from the script that made it."""
+    import importlib.util
+
+    spec = importlib.util.spec_from_file_location("easing_golden", ROOT / "tools" / "easing_golden.py")
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module.exact_bezier
+
+
+@pytest.mark.parametrize("seed", range(8))
+def test_cubic_bezier_of_any_parameters_is_exact(seed):
+    import random
+
+    rng = random.Random(seed)
+    params = [rng.random(), rng.uniform(-2, 3), rng.random(), rng.uniform(-2, 3)]
+    if seed == 0:
+        params[0], params[2] = 1.0, 0.0  # a vertical tangent
+    curve, exact = cubic_bezier(*params), exact_bezier()
+    for t in [rng.random() for _ in range(6)] + [1e-300, 0.5, 1 - 2**-53]:
+        assert abs(curve.at(t) - exact(params, t)) <= 4.5e-16, (params, t)
+
+
 @pytest.mark.parametrize("curve", [easing.back_in, easing.elastic_out, easing.back_in_out,
                                    cubic_bezier(0.68, -0.55, 0.265, 1.55)], ids=repr)
 def test_overshooting_curves_leave_the_unit_interval(curve):

@@ -277,13 +277,28 @@ inline DD horner(DD a, DD b, DD c, double u) { return dd_mul(dd_add(dd_mul(dd_ad
 // x'(u), only to aim Newton's steps.
 inline double bezier_dx(const Bezier& b, double u) { return (3 * b.ax.hi * u + 2 * b.bx.hi) * u + b.cx.hi; }
 
+// A start for the solver: a few of Newton's steps in double precision, which
+// are cheap and bring u close to the root wherever x is not flat.
+inline double bezier_guess(const Bezier& b, double t) {
+    double u = t;
+    for (int i = 0; i < 8; ++i) {
+        double d = bezier_dx(b, u);
+        if (!(d > 1e-6)) break;
+        double step = (((b.ax.hi * u + b.bx.hi) * u + b.cx.hi) * u - t) / d;
+        if (!(u - step >= 0 && u - step <= 1)) break;
+        u -= step;
+        if (std::fabs(step) < 1e-12) break;
+    }
+    return u;
+}
+
 // The curve parameter whose x is t, to the last bit: Newton's method kept
 // inside a bracket that every step narrows, with bisection wherever Newton
 // would leave the bracket or the slope vanishes.  Once a Newton step no
 // longer moves u, the root is within about half a unit in the last place:
 // the answer is u or its neighbour toward the root.
 inline double bezier_solve(const Bezier& b, double t) {
-    double lo = 0, hi = 1, u = t;
+    double lo = 0, hi = 1, u = bezier_guess(b, t);
     auto error = [&](double v) { return dd_add(horner(b.ax, b.bx, b.cx, v), {-t, 0}).hi; };
     for (int i = 0; i < 200; ++i) {
         double f = error(u);
