@@ -66,6 +66,7 @@ char g_curve_type_name[96] = {};
 struct Curve {
     PyObject_HEAD
     vectorcallfunc vectorcall;
+    easing::Shape shape;      // the named curve's arithmetic; null: a cubic Bézier
     const NamedCurve* named;  // null: a cubic Bézier
     const Params* call;       // the call's parameters, named as the curve
     PyObject* name;           // __name__ and __qualname__
@@ -77,20 +78,19 @@ PyTypeObject curve_type = static_type_object();
 
 // -- values ---------------------------------------------------------------------
 
-// Progress clamped to [0, 1] (-0.0 to 0.0); NaN passes through every curve.
-inline double clamp_progress(double p) noexcept { return p > 0 ? (p < 1 ? p : 1) : 0; }
+// Progress outside (0, 1): every curve is exactly 0.0 at and below 0 (never
+// -0.0, which back_in's formula gives at 0) and exactly 1.0 at and above 1,
+// as the reference curves are at their ends; NaN stays NaN.
+inline double end_value(double p) noexcept { return p >= 1 ? 1.0 : (p <= 0 ? 0.0 : p); }
 
-// A zero comes out as 0.0, never -0.0 (back_in's formula gives -0.0 at 0).
-inline double named_value(const Curve* c, double p) noexcept {
-    return std::isnan(p) ? p : c->named->shape(clamp_progress(p)) + 0.0;
-}
+inline double named_value(const Curve* c, double p) noexcept { return p > 0 && p < 1 ? c->shape(p) : end_value(p); }
 
 inline double bezier_value(const Curve* c, double p) noexcept {
-    return std::isnan(p) ? p : easing::bezier_at(c->bezier, clamp_progress(p));
+    return p > 0 && p < 1 ? easing::bezier_at(c->bezier, p) : end_value(p);
 }
 
 inline double curve_value(const Curve* c, double p) noexcept {
-    return c->named ? named_value(c, p) : bezier_value(c, p);
+    return c->shape ? named_value(c, p) : bezier_value(c, p);
 }
 
 // start + (target - start) * e: in C for exact floats and small ints (which
@@ -216,6 +216,7 @@ Py_hash_t curve_hash(PyObject* o) {
     Curve* c = PyObject_New(Curve, &curve_type);
     if (!c) return Ref();
     c->vectorcall = named ? curve_vectorcall<named_value> : curve_vectorcall<bezier_value>;
+    c->shape = named ? named->shape : nullptr;
     c->named = named;
     c->call = named ? &named->call : &bezier_call_params;
     c->name = Py_NewRef(name);
