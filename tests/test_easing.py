@@ -251,6 +251,8 @@ def test_keywords_name_the_parameters():
     assert cubic_bezier(x1=0.0, y1=0.0, x2=1.0, y2=1.0) == cubic_bezier(0, 0, 1, 1)
     assert str(inspect.signature(cubic_bezier)) == "(x1, y1, x2, y2)"
     assert str(inspect.signature(Curve.at)) == "(self, /, progress)"
+    assert str(inspect.signature(easing.quad_in)) == "(start, target, progress)"
+    assert str(inspect.signature(cubic_bezier(0, 0, 1, 1))) == "(start, target, progress)"
 
 
 @pytest.mark.parametrize(("args", "message"), [
@@ -341,7 +343,7 @@ def test_a_curve_stored_in_a_class_does_not_bind():
     class Animation:
         ease = easing.quad_out
 
-    assert Animation().ease is easing.quad_out
+    assert Animation().ease is easing.quad_out and Animation.ease is easing.quad_out
 
 
 # ---- the picture ----------------------------------------------------------------------

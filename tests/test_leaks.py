@@ -180,7 +180,7 @@ OPERATIONS = {
     "easing.at": lambda: (easing.elastic_in_out.at(0.3), ease_css.at(0.7), ease_css(0.0, 1.0, 0.2)),
     "easing.bezier": lambda: easing.cubic_bezier(0.1, -0.5, 0.9, 1.5) == ease_css,
     "easing.objects": lambda: (repr(ease_css), repr(easing.linear), hash(ease_css), ease_css.__reduce__(),
-                               easing.quad_in.__reduce__()),
+                               easing.quad_in.__reduce__(), easing.linear.__text_signature__),
     "easing.pickle": lambda: (pickle.loads(pickle.dumps(ease_css)), pickle.loads(pickle.dumps(easing.quad_out)),
                               copy.deepcopy(ease_css)),
     "easing.cell": lambda: glidecell.GlideCell(easing.cubic_out, 1.0, 0.0).set_value(5.0).get_value(),

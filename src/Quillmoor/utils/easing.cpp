@@ -225,7 +225,19 @@ Py_hash_t curve_hash(PyObject* o) {
     return Ref::steal(py(c));
 }
 
+// A curve found on a class or an instance is the curve itself: it never binds
+// as a method.  Being a (non-binding) descriptor also lets inspect read the
+// call's signature from __text_signature__, as it does for built-ins.
+PyObject* curve_descr_get(PyObject* self, PyObject*, PyObject*) { return Py_NewRef(self); }
+
+PyObject* curve_text_signature_get(PyObject*, void*) { return PyUnicode_FromString("(start, target, progress)"); }
+
 // -- tables -----------------------------------------------------------------------
+
+PyGetSetDef curve_getset[] = {
+    {"__text_signature__", curve_text_signature_get, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
 
 PyMemberDef curve_members[] = {
     {"__name__", Py_T_OBJECT_EX, offsetof(Curve, name), Py_READONLY, nullptr},
@@ -296,6 +308,8 @@ const MethodDef cubic_bezier_def{cubic_bezier_params, cubic_bezier_entry, nullpt
         t.tp_richcompare = curve_richcompare;
         t.tp_hash = curve_hash;
         t.tp_members = curve_members;
+        t.tp_getset = curve_getset;
+        t.tp_descr_get = curve_descr_get;
     });
     if (!readied) return false;
     // Readying stores an empty docstring; the documentation lives in the stub.

@@ -11,7 +11,7 @@ with its defaults (quart and quint are its polynomial curves with exponents
 to 1), to within 1e-12; every curve gives exactly 0.0 at 0 and 1.0 at 1.
 """
 
-from typing import Any, Final, TypeVar, final, overload
+from typing import Any, Final, Self, TypeVar, final, overload
 
 _T = TypeVar("_T")
 
@@ -58,6 +58,9 @@ class Curve:
     @overload
     def __call__(self, start: _T | None, target: _T, progress: float) -> _T:
         """Interpolate any values that support `-`, `*` by a float and `+`."""
+
+    def __get__(self, instance: object, owner: type | None = None, /) -> Self:
+        """The curve itself: stored as a class attribute, a curve does not bind as a method."""
 
     def at(self, progress: float) -> float:
         """The curve's value at `progress` (clamped to [0, 1]; NaN gives NaN), as a float."""
