@@ -25,6 +25,7 @@ import time
 import types
 
 import _qmfloor
+import easing_cases
 import pure
 from Quillmoor.utils import flag, glidecell, mean, timers
 from Quillmoor.utils.calculated_value import gcv
@@ -257,6 +258,7 @@ def cases():
             add(f"pickle.{verb} {cls_name}", "pickle",
                 Impl(stmt, env(make_pkg)), Impl(stmt, env(make_pure)), Impl(stmt, env(floor_obj)),
                 plain=plain, unroll=2)
+    out += easing_cases.cases(Case, Impl, _qmfloor)
     return out
 
 
@@ -398,6 +400,8 @@ def summarise(case_list, samples):
 
 
 def verdict(row):
+    if easing_cases.verdict(row):
+        return easing_cases.verdict(row)
     if row["group"] == "pickle":
         return "pickle"
     if not row["plain"]:

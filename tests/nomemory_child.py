@@ -26,6 +26,7 @@ SAMPLES = {
     "glidecell": ["_GlideCell(max, 1.0, 2.0)", "GlideCell(max, 1.0, 2.0)"],
     "mean": ["Mean().add(2)"],
     "flag": ["Flag()"],
+    "easing": ["quad_in", "cubic_bezier(0.25, 0.1, 0.25, 1.0)"],
 }
 
 
@@ -169,9 +170,8 @@ def check_complete(module, reference):
         if "__pyx_vtable__" in reference["classes"][cls] and not isinstance(d.get("__pyx_vtable__"),
                                                                           types.CapsuleType):
             problems.append(f"{cls}.__pyx_vtable__ is not a capsule")
-        if "__reduce__" in reference["classes"][cls]:
-            if "__reduce__" not in d or "__setstate__" not in d:
-                problems.append(f"{cls} lacks its pickling entries")
+        if any(name in reference["classes"][cls] and name not in d for name in ("__reduce__", "__setstate__")):
+            problems.append(f"{cls} lacks its pickling entries")
     for text in SAMPLES[module.__name__.rpartition(".")[2]]:
         try:
             obj = eval(text, vars(module))

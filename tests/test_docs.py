@@ -19,7 +19,7 @@ from conftest import run_python
 from readme_examples import examples
 
 ROOT = Path(__file__).resolve().parent.parent
-MODULES = ["timers", "glidecell", "mean", "flag"]
+MODULES = ["timers", "glidecell", "mean", "flag", "easing"]
 CLASSES = [
     ("timers", "VariableTimer"),
     ("timers", "FixedTimer"),

@@ -6,15 +6,17 @@ Needs a debug interpreter (./dev check runs the suite under one)."""
 
 import copy
 import gc
+import math
 import pickle
 import sys
 import typing
 import weakref
+from fractions import Fraction
 
 import pytest
 
 from conftest import CHECKSUMS, lerp
-from Quillmoor.utils import flag, glidecell, mean, timers
+from Quillmoor.utils import easing, flag, glidecell, mean, timers
 from Quillmoor.utils.calculated_value import CalculatedValue
 
 pytestmark = pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
@@ -108,6 +110,7 @@ m = mean.Mean()
 f = flag.Flag()
 sub_flag = SubFlag()
 sub_flag.x = 1
+ease_css = easing.cubic_bezier(0.25, 0.1, 0.25, 1.0)
 
 OPERATIONS = {
     # timers
@@ -170,6 +173,21 @@ OPERATIONS = {
     "flag.bad-value": swallow(lambda: bool(BadFlag()), TypeError),
     "flag.reconstruct": lambda: flag.__pyx_unpickle_Flag(flag.Flag, CHECKSUMS[flag.Flag][0], (3,)),
     "gc.timer-cycle": make_timer_cycle,
+    # easing
+    "easing.call": lambda: (easing.quad_in(1.0, 2.0, 0.5), easing.bounce_out(1, 3, 0.25), easing.linear(None, 2, 0.5)),
+    "easing.call-objects": lambda: (easing.quad_in(Fraction(1), Fraction(2), 0.5), easing.linear(2**70, 2**71, 0.5),
+                                    easing.sine_in(start=1.0, target=2.0, progress=0.5)),
+    "easing.at": lambda: (easing.elastic_in_out.at(0.3), ease_css.at(0.7), ease_css(0.0, 1.0, 0.2)),
+    "easing.bezier": lambda: easing.cubic_bezier(0.1, -0.5, 0.9, 1.5) == ease_css,
+    "easing.objects": lambda: (repr(ease_css), repr(easing.linear), hash(ease_css), ease_css.__reduce__(),
+                               easing.quad_in.__reduce__(), easing.linear.__text_signature__),
+    "easing.pickle": lambda: (pickle.loads(pickle.dumps(ease_css)), pickle.loads(pickle.dumps(easing.quad_out)),
+                              copy.deepcopy(ease_css)),
+    "easing.cell": lambda: glidecell.GlideCell(easing.cubic_out, 1.0, 0.0).set_value(5.0).get_value(),
+    "easing.arg-error": swallow(lambda: easing.quad_in(1.0, 2.0), TypeError),
+    "easing.progress-error": swallow(lambda: easing.quad_in(1.0, 2.0, "x"), TypeError),
+    "easing.operand-error": swallow(lambda: easing.quad_in("a", "b", 0.5), TypeError),
+    "easing.bezier-error": swallow(lambda: easing.cubic_bezier(0.0, math.inf, 1.0, 1.0), ValueError),
     # pickling
     "pickle.all": lambda: [pickle.loads(pickle.dumps(o)) for o in (vt_plain, ft, cell, m, f, sub_flag)],
     "copy.all": lambda: [copy.deepcopy(o) for o in (vt, ft, cell, m, f)],

@@ -18,15 +18,17 @@ under the sanitizers every freed block is watched."""
 
 import copy
 import json
+import math
 import os
 import subprocess
 import sys
+from fractions import Fraction
 from pathlib import Path
 
 import pytest
 
 from conftest import CHECKSUMS, lerp
-from Quillmoor.utils import flag, glidecell, mean, timers
+from Quillmoor.utils import easing, flag, glidecell, mean, timers
 from Quillmoor.utils.calculated_value import CalculatedValue
 
 from nomemory_child import round_trip
@@ -321,7 +323,39 @@ OBJECT_OPERATIONS = {
         ("Flag(argument)", lambda: None, lambda _: flag.Flag(1)),
         ("Flag.__setstate__(not a tuple)", flag.Flag, lambda f: f.__setstate__([1])),
     ],
+    "easing": [
+        ("curve(floats)", lambda: easing.elastic_out, lambda c: c(1.0, 3.0, 0.25)),
+        ("curve(ints)", lambda: easing.quad_in, lambda c: c(1, 3, 1)),
+        ("curve(Fraction)", lambda: easing.quad_in, lambda c: c(Fraction(1), Fraction(3), Fraction(1, 2))),
+        ("curve(big ints)", lambda: easing.linear, lambda c: c(2**70, 2**71, 0.5)),
+        ("curve(None, ...)", lambda: easing.bounce_out, lambda c: c(None, 2.0, 0.5)),
+        ("curve(keywords)", lambda: easing.sine_in, lambda c: c(start=1.0, target=2.0, progress=0.5)),
+        ("curve.at", lambda: easing.back_in_out, lambda c: c.at(0.75)),
+        ("cubic_bezier()", lambda: None, lambda _: easing.cubic_bezier(0.25, 0.1, 0.25, 1.0)),
+        ("bezier(floats)", lambda: easing.cubic_bezier(0.42, 0, 0.58, 1), lambda c: c(0.0, 2.0, 0.3)),
+        ("repr, __text_signature__", lambda: easing.cubic_bezier(0.42, 0, 0.58, 1),
+         lambda c: (repr(c), repr(easing.linear), c.__text_signature__)),
+        ("hash, ==", lambda: easing.cubic_bezier(0.42, 0, 0.58, 1),
+         lambda c: (hash(c), c == easing.cubic_bezier(0.42, 0, 0.58, 1), c == easing.linear)),
+        ("__reduce__", lambda: easing.cubic_bezier(0.42, 0, 0.58, 1), lambda c: (c.__reduce__(), easing.quad_in.__reduce__())),
+        ("pickle named", lambda: easing.quad_out, round_trip),
+        ("pickle bezier", lambda: easing.cubic_bezier(0.42, 0, 0.58, 1), round_trip),
+        ("copy.deepcopy bezier", lambda: easing.cubic_bezier(0.42, 0, 0.58, 1), copy.deepcopy),
+        ("GlideCell(curve).get_value", lambda: gliding_with_curve(easing.cubic_out), lambda c: c.get_value()),
+        # error paths
+        ("curve(missing argument)", lambda: easing.quad_in, lambda c: c(1.0, 2.0)),
+        ("curve(bad progress)", lambda: easing.quad_in, lambda c: c(1.0, 2.0, "x")),
+        ("curve(bad operands)", lambda: easing.quad_in, lambda c: c("a", "b", 0.5)),
+        ("cubic_bezier(bad x1)", lambda: None, lambda _: easing.cubic_bezier(2.0, 0, 1, 1)),
+        ("cubic_bezier(bad y2)", lambda: None, lambda _: easing.cubic_bezier(0.0, 0, 1, math.inf)),
+    ],
 }
+
+
+def gliding_with_curve(curve):
+    c = glidecell.GlideCell(curve, 4.0, 1.0)
+    c.set_value(9.0)
+    return c
 
 # ---- the runner -----------------------------------------------------------------------
 

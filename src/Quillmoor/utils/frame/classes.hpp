@@ -458,20 +458,28 @@ constexpr ClassEntry class_entry{&C, ClassSlots<C>::install};
     return true;
 }
 
+// Places a function object for each of `methods` in the dict of `type`, a
+// readied static type whose instances they take.
+[[nodiscard]] inline bool add_functions(PyTypeObject& type, const char* class_name,
+                                        std::span<const MethodDef* const> methods, PyObject* module_name) {
+    Ref dict = Ref::steal(PyType_GetDict(&type));
+    if (!dict) return false;
+    bool ok = true;
+    for (const MethodDef* m : methods) {
+        Ref f = make_function(*m, &type, class_name, module_name);
+        ok = f && PyDict_SetItem(dict.get(), m->interned_name, f.get()) == 0;
+        if (!ok) break;
+    }
+    PyType_Modified(&type);
+    return ok;
+}
+
 // Places the function objects of the class's methods, then of its pickling
 // methods, in the class dict.
 [[nodiscard]] inline bool add_methods(ClassDef& c, PyObject* module_name) {
-    Ref dict = Ref::steal(PyType_GetDict(&c.type));
-    if (!dict) return false;
-    auto add = [&](const MethodDef& m) {
-        Ref f = make_function(m, &c.type, c.class_name, module_name);
-        return f && PyDict_SetItem(dict.get(), m.interned_name, f.get()) == 0;
-    };
-    bool ok = true;
-    for (const MethodDef* m : c.methods) ok = ok && add(*m);
-    ok = ok && add(*c.pickle_defs[0]) && add(*c.pickle_defs[1]);
-    PyType_Modified(&c.type);
-    return ok;
+    const MethodDef* const pickling[] = {c.pickle_defs[0], c.pickle_defs[1]};
+    return add_functions(c.type, c.class_name, c.methods, module_name) &&
+           add_functions(c.type, c.class_name, pickling, module_name);
 }
 
 }  // namespace

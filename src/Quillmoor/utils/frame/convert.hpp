@@ -53,17 +53,24 @@ inline std::int32_t wrap_sub(std::int32_t a, std::int32_t b) noexcept {
 // Any object to a double: an exact float directly, anything else through the
 // interpreter's float conversion (__float__, else __index__).  -1.0 is a valid
 // value; only a pending exception marks failure.
-[[nodiscard]] inline bool to_double(PyObject* o, double& out) noexcept {
+// An exact float, or an exact int of one digit, read without calling into the
+// interpreter; false (and nothing set) for anything else.  A one-digit int is
+// exact in a double, as int.__float__ would give it, and so is the difference
+// of two of them.  Subclasses may define __float__, so only exact types.
+inline bool exact_double(PyObject* o, double& out) noexcept {
     if (PyFloat_CheckExact(o)) {
         out = PyFloat_AS_DOUBLE(o);
         return true;
     }
-    // A one-digit int is exact in a double, as int.__float__ would give it.
-    // Subclasses may define __float__, so only exact ints.
     if (PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(o))) {
         out = static_cast<double>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(o)));
         return true;
     }
+    return false;
+}
+
+[[nodiscard]] inline bool to_double(PyObject* o, double& out) noexcept {
+    if (exact_double(o, out)) return true;
     double d = PyFloat_AsDouble(o);
     if (d == -1.0 && PyErr_Occurred()) return false;
     out = d;

@@ -1,0 +1,111 @@
+"""The easing rows of the benchmark (bench/run.py adds them).
+
+- "GlideCell gliding, easing.linear": get_value() of a gliding cell whose
+  interpolation function is easing.linear, against the same cell with the
+  Python lambda users write (target: at least 1.5 times faster); its floor is
+  the floor cell calling easing.linear.
+- one row per curve, called with three floats as a glide cell calls it,
+  against pytweening's function of that curve with the lerp in a Python
+  lambda (a Python formula where pytweening has no such curve; target: at
+  least 5 times faster), and against the floor _qmeasefloor.Lerp, a minimal C
+  callable of the same call shape computing the same curve with the
+  package's own curve code (target: at most 1.15 times its time).
+"""
+
+import math
+
+import _qmeasefloor
+from Quillmoor.utils import easing, glidecell
+
+try:
+    import pytweening
+except ImportError:  # the rows then set the package against the Python formulas alone
+    pytweening = None
+
+PYTWEENING = {"quad": "Quad", "cubic": "Cubic", "quart": "Quart", "quint": "Quint", "sine": "Sine",
+              "expo": "Expo", "circ": "Circ", "back": "Back", "elastic": "Elastic", "bounce": "Bounce"}
+CSS_EASE = (0.25, 0.1, 0.25, 1.0)
+
+
+def smoothstep(t):
+    t = min(max(t, 0.0), 1.0)
+    return t * t * (3 - 2 * t)
+
+
+def smootherstep(t):
+    t = min(max(t, 0.0), 1.0)
+    return t * t * t * (t * (t * 6 - 15) + 10)
+
+
+def python_bezier(x1, y1, x2, y2):
+    """The CSS curve in Python: Newton's method on x, then y."""
+    cx, cy = 3 * x1, 3 * y1
+    bx, by = 3 * (x2 - x1) - cx, 3 * (y2 - y1) - cy
+    ax, ay = 1 - cx - bx, 1 - cy - by
+
+    def at(t):
+        u = t
+        for _ in range(8):
+            f = ((ax * u + bx) * u + cx) * u - t
+            d = (3 * ax * u + 2 * bx) * u + cx
+            if abs(f) < 1e-12 or d == 0:
+                break
+            u -= f / d
+        return ((ay * u + by) * u + cy) * u
+
+    return at
+
+
+def pure_shape(name):
+    if name == "cubic_bezier":
+        return python_bezier(*CSS_EASE)
+    if name in ("smoothstep", "smootherstep"):
+        return {"smoothstep": smoothstep, "smootherstep": smootherstep}[name]
+    if name == "linear":
+        return pytweening.linear if pytweening else (lambda t: t)
+    family, _, kind = name.partition("_")
+    prefix = {"in": "easeIn", "out": "easeOut", "in_out": "easeInOut"}[kind]
+    return getattr(pytweening, prefix + PYTWEENING[family])
+
+
+def lerp_with(shape):
+    return lambda a, b, p: a + (b - a) * shape(p)
+
+
+def gliding(cls, func):
+    c = cls(func, 1e9, 0.0)
+    c.set_value(10.0)
+    return c
+
+
+def cases(Case, Impl, floor_module):
+    out = []
+    linear_lambda = lambda a, b, p: a + (b - a) * p  # noqa: E731 - what users write
+    out.append(Case(
+        "GlideCell gliding, easing.linear", "easing glide",
+        {"pkg": Impl("c.get_value()", lambda: {"c": gliding(glidecell.GlideCell, easing.linear)}),
+         "pure": Impl("c.get_value()", lambda: {"c": gliding(glidecell.GlideCell, linear_lambda)}),
+         "floor": Impl("c.get_value_gliding()", lambda: {"c": floor_module.Floor(1e9, easing.linear, 0.0, 10.0)})}))
+    rows = [(c.__name__, c, _qmeasefloor.Lerp(c.__name__)) for c in easing.curves]
+    rows.append(("cubic_bezier", easing.cubic_bezier(*CSS_EASE), _qmeasefloor.Lerp(*CSS_EASE)))
+    for name, curve, floor in rows:
+        if pytweening is None and name not in ("linear", "smoothstep", "smootherstep", "cubic_bezier"):
+            continue
+        env = {"a": 2.0, "b": 10.0, "p": 0.3}
+        # Each implementation computes the same value (pytweening's curve may differ, see the README).
+        assert curve(2.0, 10.0, 0.3) == floor(2.0, 10.0, 0.3) and math.isfinite(curve(2.0, 10.0, 0.3))
+        out.append(Case(
+            f"{name}(a, b, p)", "easing",
+            {"pkg": Impl("f(a, b, p)", lambda c=curve: {"f": c, **env}),
+             "pure": Impl("f(a, b, p)", lambda n=name: {"f": lerp_with(pure_shape(n)), **env}),
+             "floor": Impl("f(a, b, p)", lambda f=floor: {"f": f, **env})}))
+    return out
+
+
+def verdict(row):
+    """ok or MISS against the easing targets; None for rows of other groups."""
+    if row["group"] == "easing glide":
+        return "ok" if row["speedup"] >= 1.5 else "MISS"
+    if row["group"] == "easing":
+        return "ok" if row["floor_ratio"] <= 1.15 and row["speedup"] >= 5 else "MISS"
+    return None

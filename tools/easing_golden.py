@@ -1,0 +1,146 @@
+"""Writes the golden table the easing tests read: the reference values of every
+curve on a grid of progress values, so that the tests need neither node nor
+npm.  `./dev golden` fetches the npm packages and runs this.
+
+    python tools/easing_golden.py NPM_DIR OUT_JSON
+
+NPM_DIR holds node_modules with d3-ease 3.x and bezier-easing.  The table has:
+
+- grid: 0, 1, the midpoint, i/64, a few points near the ends, and each point
+  where a piecewise curve switches (the in-out midpoint, bounce's arcs as
+  bounce_out, bounce_in and bounce_in_out place them) with the doubles on
+  either side of it;
+- d3: d3-ease's value of each curve it has (quart and quint are its poly
+  curves with exponents 4 and 5);
+- pytweening: pytweening's value of each curve it has, where installed
+  (Debian's python3-pytweening);
+- exact: smoothstep and smootherstep in exact rational arithmetic, rounded once;
+- beziers: for each parameter set, bezier-easing's values and the exact value
+  (the curve parameter found by bisection in rationals to 2**-80, the y
+  coordinate computed exactly, rounded once).
+"""
+
+import json
+import math
+import shutil
+import subprocess
+import sys
+from fractions import Fraction
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+
+FAMILIES = ["quad", "cubic", "quart", "quint", "sine", "expo", "circ", "back", "elastic", "bounce"]
+PYTWEENING = {"quad": "Quad", "cubic": "Cubic", "quart": "Quart", "quint": "Quint", "sine": "Sine",
+              "expo": "Expo", "circ": "Circ", "back": "Back", "elastic": "Elastic", "bounce": "Bounce"}
+
+# CSS's named timing functions, overshooting ones, the vertical-tangent ones
+# and the straight line.
+BEZIERS = [
+    [0.25, 0.1, 0.25, 1.0],
+    [0.42, 0.0, 1.0, 1.0],
+    [0.0, 0.0, 0.58, 1.0],
+    [0.42, 0.0, 0.58, 1.0],
+    [0.68, -0.55, 0.265, 1.55],
+    [0.36, 0.0, 0.66, -0.56],
+    [1.0, 0.0, 0.0, 1.0],
+    [0.0, 1.0, 1.0, 0.0],
+    [0.1, 0.7, 1.0, 0.1],
+    [0.0, 0.0, 1.0, 1.0],
+    [0.3, 0.3, 0.7, 0.7],
+]
+
+
+def grid():
+    bounce_breaks = [4 / 11, 6 / 11, 8 / 11, 9 / 11, 10 / 11, 21 / 22]
+    switches = [0.5]
+    for b in bounce_breaks:
+        switches += [b, 1 - b, b / 2, 1 - b / 2, 0.5 + b / 2]
+    points = {i / 64 for i in range(65)}
+    points |= {0.1, 0.2, 0.3, 0.4, 0.6, 0.7, 0.8, 0.9, 1e-9, 1e-6, 1e-3, 1 - 1e-3, 1 - 1e-6, 1 - 1e-9}
+    for s in switches:
+        points |= {s, math.nextafter(s, 0), math.nextafter(s, 1)}
+    return sorted(p for p in points if 0 <= p <= 1)
+
+
+def exact_steps(t):
+    t = Fraction(t)
+    return {"smoothstep": t * t * (3 - 2 * t), "smootherstep": t ** 3 * (t * (t * 6 - 15) + 10)}
+
+
+def exact_bezier(params, p):
+    """The curve's y where its x is p, with exact rationals."""
+    x1, y1, x2, y2 = map(Fraction, params)
+    p = Fraction(p)
+
+    def coord(a, b, u):
+        v = 1 - u
+        return 3 * v * v * u * a + 3 * v * u * u * b + u ** 3
+
+    if p in (0, 1):
+        return float(p)
+    lo, hi = Fraction(0), Fraction(1)
+    for _ in range(80):
+        mid = (lo + hi) / 2
+        if coord(x1, x2, mid) < p:
+            lo = mid
+        else:
+            hi = mid
+    return float(coord(y1, y2, (lo + hi) / 2))
+
+
+def pytweening_values(points):
+    try:
+        import pytweening
+    except ImportError:
+        return None, {}
+    out = {"linear": [pytweening.linear(t) for t in points]}
+    for family, word in PYTWEENING.items():
+        for suffix, prefix in (("in", "easeIn"), ("out", "easeOut"), ("in_out", "easeInOut")):
+            f = getattr(pytweening, prefix + word)
+            out[f"{family}_{suffix}"] = [f(t) for t in points]
+    return pytweening.__version__, out
+
+
+def layout(value, indent=0):
+    """JSON with every list of numbers on one line, so a changed value shows as one changed line."""
+    pad = " " * indent
+    if isinstance(value, dict):
+        items = [f'{pad} {json.dumps(k)}: {layout(v, indent + 1).lstrip()}' for k, v in value.items()]
+        return pad + "{\n" + ",\n".join(items) + "\n" + pad + "}"
+    if isinstance(value, list) and value and isinstance(value[0], dict):
+        return pad + "[\n" + ",\n".join(layout(v, indent + 1) for v in value) + "\n" + pad + "]"
+    return pad + json.dumps(value)
+
+
+def main(npm_dir, out_path):
+    npm_dir = Path(npm_dir)
+    points = grid()
+    # node resolves the packages from where the script is, so the script runs
+    # from a copy beside them.
+    script = npm_dir / "easing_reference.mjs"
+    shutil.copyfile(HERE / "easing_reference.mjs", script)
+    proc = subprocess.run(["node", str(script)], input=json.dumps({"grid": points, "beziers": BEZIERS}),
+                          capture_output=True, text=True, check=True)
+    npm = json.loads(proc.stdout)
+    pt_version, pt = pytweening_values(points)
+    steps = [exact_steps(t) for t in points]
+    table = {
+        "made_by": "tools/easing_golden.py",
+        "versions": {**npm["versions"], "pytweening": pt_version},
+        "grid": points,
+        "d3": npm["d3"],
+        "pytweening": pt,
+        "exact": {name: [float(s[name]) for s in steps] for name in ("smoothstep", "smootherstep")},
+        "beziers": [
+            {"params": params, "bezier_easing": values, "exact": [exact_bezier(params, t) for t in points]}
+            for params, values in zip(BEZIERS, npm["beziers"])
+        ],
+    }
+    Path(out_path).write_text(layout(table) + "\n", encoding="utf-8")
+    print(f"{out_path}: {len(points)} points, {len(table['d3'])} d3-ease curves, {len(pt)} pytweening curves, "
+          f"{len(BEZIERS)} Béziers ({', '.join(f'{k} {v}' for k, v in table['versions'].items())})")
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:3])
