@@ -87,15 +87,15 @@ void flag_slots(PyTypeObject& t) {
 
 const MethodDef* const flag_methods[] = {&flag_enter_def, &flag_exit_def};
 
-const Member flag_members[] = {
-    {"_depth", Kind::int32, offsetof(Flag, depth)},
+constexpr Member flag_members[] = {
+    {"_depth", MemberKind::int32, offsetof(Flag, depth)},
 };
 
 ClassDef flag_class{
     .type = flag_type,
     .dotted_name = "Quillmoor.utils.flag.Flag",
     .basicsize = sizeof(Flag),
-    .members = flag_members,
+    .members = pickled_members(flag_members),
     .checksums = {0xff4302a, 0x7efef59, 0x1a4b494},
     .init_params = flag_init_params,
     .init = flag_init,

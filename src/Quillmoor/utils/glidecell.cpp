@@ -342,22 +342,21 @@ const MethodDef* const cell_methods[] = {
     &cell_set_value_def,  &CellGetProgress::def, &CellGetDelay::def,
 };
 
-const Member cell_members[] = {
-    {"_delay", Kind::object, offsetof(GlideCell, delay)},
-    {"_interpolation_func", Kind::object, offsetof(GlideCell, interpolation_func)},
-    {"_is_flash", Kind::bool_or_none, offsetof(GlideCell, is_flash)},
-    {"_next", Kind::object, offsetof(GlideCell, next)},
-    {"_value", Kind::object, offsetof(GlideCell, value)},
+constexpr Member cell_members[] = {
+    {"_delay", MemberKind::object, offsetof(GlideCell, delay)},
+    {"_interpolation_func", MemberKind::object, offsetof(GlideCell, interpolation_func)},
+    {"_is_flash", MemberKind::bool_or_none, offsetof(GlideCell, is_flash)},
+    {"_next", MemberKind::object, offsetof(GlideCell, next)},
+    {"_value", MemberKind::object, offsetof(GlideCell, value)},
 };
 
 ClassDef cell_class{
     .type = cell_type,
     .dotted_name = "Quillmoor.utils.glidecell._GlideCell",
     .basicsize = sizeof(GlideCell),
-    .gc = true,
     .weaklist_offset = offsetof(GlideCell, weakreflist),
     .table_offset = offsetof(GlideCell, table),
-    .members = cell_members,
+    .members = pickled_members(cell_members),
     .checksums = {0xe93dc4, 0x88fcf8d, 0x373417e},
     .init_params = cell_init_params,
     .init = cell_init,

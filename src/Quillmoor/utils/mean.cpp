@@ -188,9 +188,9 @@ void mean_slots(PyTypeObject& t) {
 
 const MethodDef* const mean_methods[] = {&MeanAdd::def, &MeanExtend::def, &MeanClear::def, &MeanGetValue::def};
 
-const Member mean_members[] = {
-    {"_count", Kind::int32, offsetof(Mean, count)},
-    {"_sum", Kind::float32, offsetof(Mean, sum)},
+constexpr Member mean_members[] = {
+    {"_count", MemberKind::int32, offsetof(Mean, count)},
+    {"_sum", MemberKind::float32, offsetof(Mean, sum)},
 };
 
 ClassDef mean_class{
@@ -198,7 +198,7 @@ ClassDef mean_class{
     .dotted_name = "Quillmoor.utils.mean.Mean",
     .basicsize = sizeof(Mean),
     .table_offset = offsetof(Mean, table),
-    .members = mean_members,
+    .members = pickled_members(mean_members),
     .checksums = {0x7523bac, 0x6b0b77c, 0x99e16a9},
     .init_params = mean_init_params,
     .init = mean_init,

@@ -181,20 +181,19 @@ PyGetSetDef vtimer_getset[] = {
 
 const MethodDef* const vtimer_methods[] = {&VTimerAttempt::def, &VTimerGetInterval::def, &VTimerGetProgress::def};
 
-const Member vtimer_members[] = {
-    {"_interval", Kind::object, offsetof(VariableTimer, interval)},
-    {"_last_time", Kind::float32, offsetof(VariableTimer, last_time)},
-    {"_next_time", Kind::float32, offsetof(VariableTimer, next_time)},
+constexpr Member vtimer_members[] = {
+    {"_interval", MemberKind::object, offsetof(VariableTimer, interval)},
+    {"_last_time", MemberKind::float32, offsetof(VariableTimer, last_time)},
+    {"_next_time", MemberKind::float32, offsetof(VariableTimer, next_time)},
 };
 
 ClassDef vtimer_class{
     .type = vtimer_type,
     .dotted_name = "Quillmoor.utils.timers.VariableTimer",
     .basicsize = sizeof(VariableTimer),
-    .gc = true,
     .weaklist_offset = offsetof(VariableTimer, weakreflist),
     .table_offset = offsetof(VariableTimer, table),
-    .members = vtimer_members,
+    .members = pickled_members(vtimer_members),
     .checksums = {0xfafe870, 0x1cf829, 0x825581a},
     .init_params = vtimer_init_params,
     .init = vtimer_init,
@@ -389,11 +388,11 @@ PyGetSetDef ftimer_getset[] = {
 const MethodDef* const ftimer_methods[] = {&FTimerAttempt::def, &FTimerGetIdealTicks::def,
                                            &FTimerGetProgressByTick::def};
 
-const Member ftimer_members[] = {
-    {"_count", Kind::int32, offsetof(FixedTimer, count)},
-    {"_interval", Kind::float32, offsetof(FixedTimer, interval)},
-    {"_max_lag", Kind::int32, offsetof(FixedTimer, max_lag)},
-    {"_start_time", Kind::float32, offsetof(FixedTimer, start_time)},
+constexpr Member ftimer_members[] = {
+    {"_count", MemberKind::int32, offsetof(FixedTimer, count)},
+    {"_interval", MemberKind::float32, offsetof(FixedTimer, interval)},
+    {"_max_lag", MemberKind::int32, offsetof(FixedTimer, max_lag)},
+    {"_start_time", MemberKind::float32, offsetof(FixedTimer, start_time)},
 };
 
 ClassDef ftimer_class{
@@ -402,7 +401,7 @@ ClassDef ftimer_class{
     .basicsize = sizeof(FixedTimer),
     .weaklist_offset = offsetof(FixedTimer, weakreflist),
     .table_offset = offsetof(FixedTimer, table),
-    .members = ftimer_members,
+    .members = pickled_members(ftimer_members),
     .checksums = {0xb9e6721, 0x2da0f92, 0xf0a2dc2},
     .init_params = ftimer_init_params,
     .init = ftimer_init,

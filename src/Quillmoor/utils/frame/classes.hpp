@@ -20,7 +20,7 @@
 namespace qm {
 namespace {
 
-enum class Kind : unsigned char {
+enum class MemberKind : unsigned char {
     int32,         // C int, pickled as int
     float32,       // C float, pickled as float
     object,        // any object; traversed and cleared by the GC
@@ -29,7 +29,7 @@ enum class Kind : unsigned char {
 
 struct Member {
     const char* name;
-    Kind kind;
+    MemberKind kind;
     std::size_t offset;
 };
 
@@ -47,15 +47,16 @@ struct ClassDef {
     // traits
     const char* dotted_name;
     Py_ssize_t basicsize;
-    bool gc = false;                 // holds objects that can form cycles
     Py_ssize_t weaklist_offset = 0;  // 0: no weak references
     Py_ssize_t table_offset = 0;     // where instances keep their OverrideTable; 0: none
 
-    // Pickled members, in state order (names sorted).  The checksums are the
-    // first seven hex digits of the SHA-256, SHA-1 and MD5 digests of the
-    // sorted member names joined by single spaces; pickles carry the first,
-    // and any of the three is accepted.  They are stored in existing pickles:
-    // never recompute them for a changed layout without a new class.
+    // Pickled members, in state order (names sorted: pickled_members() checks
+    // that as it compiles).  The checksums are the first seven hex digits of
+    // the SHA-256, SHA-1 and MD5 digests of the sorted member names joined by
+    // single spaces; pickles carry the first, and any of the three is
+    // accepted.  They are stored in existing pickles: never recompute them for
+    // a changed layout without a new class.  An object member makes the class
+    // take part in cyclic garbage collection.
     std::span<const Member> members;
     std::int32_t checksums[3];
 
@@ -94,14 +95,40 @@ inline T& field(PyObject* o, std::size_t offset) noexcept {
     return *reinterpret_cast<T*>(reinterpret_cast<char*>(o) + offset);
 }
 
-inline bool holds_object(const Member& m) noexcept { return m.kind == Kind::object || m.kind == Kind::bool_or_none; }
+inline bool holds_object(const Member& m) noexcept { return m.kind == MemberKind::object || m.kind == MemberKind::bool_or_none; }
+
+// Whether instances can be part of a reference cycle: a member that holds any
+// object (a bool-or-None member cannot).
+constexpr bool collects_cycles(std::span<const Member> members) noexcept {
+    for (const Member& m : members)
+        if (m.kind == MemberKind::object) return true;
+    return false;
+}
+
+constexpr bool name_before(const char* a, const char* b) noexcept {
+    while (*a && *a == *b) ++a, ++b;
+    return static_cast<unsigned char>(*a) < static_cast<unsigned char>(*b);
+}
+
+// Called where a member table is not in state order: not a constant
+// expression, so the table's class fails to compile.
+inline void member_names_must_be_sorted() noexcept {}
+
+// A class's member table, checked as it compiles to be in state order (the
+// names sorted), which the pickled form and the checksums rely on.
+template <std::size_t N>
+consteval std::span<const Member> pickled_members(const Member (&members)[N]) {
+    for (std::size_t i = 1; i < N; ++i)
+        if (!name_before(members[i - 1].name, members[i].name)) member_names_must_be_sorted();
+    return members;
+}
 
 // ---- pickling ------------------------------------------------------------
 
 [[nodiscard]] inline PyObject* member_value(PyObject* o, const Member& m) noexcept {
     switch (m.kind) {
-        case Kind::int32: return PyLong_FromLong(field<std::int32_t>(o, m.offset));
-        case Kind::float32: return float_result(field<float>(o, m.offset));
+        case MemberKind::int32: return PyLong_FromLong(field<std::int32_t>(o, m.offset));
+        case MemberKind::float32: return float_result(field<float>(o, m.offset));
         default: return Py_NewRef(field<PyObject*>(o, m.offset));
     }
 }
@@ -165,22 +192,22 @@ inline bool has_object_members(PyObject* o, const ClassDef& c) noexcept {
         PyObject* item = PyTuple_GET_ITEM(state, i);
         const Member& m = c.members.data()[i];  // data(): no checked indexing in debug builds
         switch (m.kind) {
-            case Kind::int32: {
+            case MemberKind::int32: {
                 std::int32_t v;
                 if (!to_int32(item, v)) return false;
                 field<std::int32_t>(self, m.offset) = v;
                 break;
             }
-            case Kind::float32: {
+            case MemberKind::float32: {
                 float v;
                 if (!to_float32(item, v)) return false;
                 field<float>(self, m.offset) = v;
                 break;
             }
-            case Kind::bool_or_none:
+            case MemberKind::bool_or_none:
                 if (!check_exact_value(item, &PyBool_Type, true)) return false;
                 [[fallthrough]];
-            case Kind::object: replace_member(field<PyObject*>(self, m.offset), item); break;
+            case MemberKind::object: replace_member(field<PyObject*>(self, m.offset), item); break;
         }
     }
     if (size <= count) return true;
@@ -283,7 +310,7 @@ struct ClassSlots {
     // the interpreter's deallocation of subclass instances.
     static void dealloc(PyObject* o) {
         PyTypeObject* t = Py_TYPE(o);
-        if (C.gc) PyObject_GC_UnTrack(o);
+        if (collects_cycles(C.members)) PyObject_GC_UnTrack(o);
         if (C.weaklist_offset && field<PyObject*>(o, C.weaklist_offset)) PyObject_ClearWeakRefs(o);
         for (const Member& m : C.members)
             if (holds_object(m)) Py_CLEAR(field<PyObject*>(o, m.offset));
@@ -292,14 +319,14 @@ struct ClassSlots {
 
     static int traverse(PyObject* o, visitproc visit, void* arg) {
         for (const Member& m : C.members)
-            if (m.kind == Kind::object) Py_VISIT(field<PyObject*>(o, m.offset));
+            if (m.kind == MemberKind::object) Py_VISIT(field<PyObject*>(o, m.offset));
         return 0;
     }
 
     // Cleared members become None, not null, so a cleared object stays usable.
     static int clear(PyObject* o) {
         for (const Member& m : C.members)
-            if (m.kind == Kind::object) replace_member(field<PyObject*>(o, m.offset), Py_None);
+            if (m.kind == MemberKind::object) replace_member(field<PyObject*>(o, m.offset), Py_None);
         return 0;
     }
 
@@ -324,7 +351,7 @@ struct ClassSlots {
         PyTypeObject& t = c.type;
         t.tp_new = tp_new;
         t.tp_dealloc = dealloc;
-        if (c.gc) {
+        if (collects_cycles(c.members)) {
             t.tp_traverse = traverse;
             t.tp_clear = clear;
         }
@@ -443,7 +470,7 @@ constexpr ClassEntry class_entry{&C, ClassSlots<C>::install};
     bool readied = ready_static_type(c.type, [&](PyTypeObject& t) {
         t.tp_name = c.dotted_name;
         t.tp_basicsize = c.basicsize;
-        t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE | (c.gc ? Py_TPFLAGS_HAVE_GC : 0);
+        t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE | (collects_cycles(c.members) ? Py_TPFLAGS_HAVE_GC : 0);
         t.tp_weaklistoffset = c.weaklist_offset;
         t.tp_init = c.init;
         t.tp_getset = c.getset;

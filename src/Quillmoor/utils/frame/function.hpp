@@ -38,7 +38,7 @@ struct Annotation {
 using AnyFunction = void (*)();
 
 struct MethodDef {
-    enum Kind : unsigned char {
+    enum Binding : unsigned char {
         method,            // first argument is the instance, checked against the owner type
         variadic_method,   // the same, for methods declared with *args and **kwargs
         function,          // module-level function, no instance
@@ -46,7 +46,7 @@ struct MethodDef {
     const Params& params;  // its name and parameters: messages and the signature derive from them
     Entry entry;
     vectorcallfunc call = nullptr;            // for methods: method_call<entry>; make them with method<>()
-    Kind kind = method;
+    Binding binding = method;
     const Annotation* annotations = nullptr;  // terminated by {nullptr, nullptr}
     AnyFunction slot = nullptr;               // an overridable method's entry in its class's table
     // Version tag of the last type whose class-level lookup of this name found
@@ -79,7 +79,7 @@ struct FunctionObject {
 PyTypeObject g_function_type = static_type_object();
 
 [[gnu::cold]] inline PyObject* no_instance_error(FunctionObject* f) {
-    if (f->def->kind == MethodDef::variadic_method)
+    if (f->def->binding == MethodDef::variadic_method)
         PyErr_Format(PyExc_TypeError, "unbound method %.200S() needs an argument", f->qualname);
     else
         PyErr_Format(PyExc_TypeError, "%.200s() %s", f->def->name(), "needs an argument");
@@ -109,8 +109,8 @@ PyObject* method_call(PyObject* callable, PyObject* const* args, size_t nargsf, 
 // A method definition; the entry is a template argument so that its call is direct.
 template <Entry E>
 constexpr MethodDef method(const Params& params, const Annotation* annotations = nullptr,
-                           MethodDef::Kind kind = MethodDef::method, AnyFunction slot = nullptr) {
-    return {params, E, method_call<E>, kind, annotations, slot};
+                           MethodDef::Binding binding = MethodDef::method, AnyFunction slot = nullptr) {
+    return {params, E, method_call<E>, binding, annotations, slot};
 }
 
 inline PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
@@ -163,10 +163,10 @@ inline PyObject* function_get_annotations(PyObject* self, void*) {
 // "($self, a, b=1)" and its variants, from the parameter list.
 inline PyObject* function_get_text_signature(PyObject* self, void*) {
     const MethodDef& def = *reinterpret_cast<FunctionObject*>(self)->def;
-    if (def.kind == MethodDef::variadic_method) return PyUnicode_FromString("($self, /, *args, **kwargs)");
+    if (def.binding == MethodDef::variadic_method) return PyUnicode_FromString("($self, /, *args, **kwargs)");
     char params[256];
     if (!format_params(def.params, params, sizeof params)) return nullptr;
-    if (def.kind == MethodDef::function) return PyUnicode_FromFormat("(%s)", params);
+    if (def.binding == MethodDef::function) return PyUnicode_FromFormat("(%s)", params);
     return PyUnicode_FromFormat(*params ? "($self, %s)" : "($self, /)", params);
 }
 
@@ -267,7 +267,7 @@ inline Ref make_function(const MethodDef& def, PyTypeObject* owner, const char* 
     if (!globals) return Ref();
     FunctionObject* f = PyObject_GC_New(FunctionObject, &g_function_type);
     if (!f) return Ref();
-    f->vectorcall = def.kind == MethodDef::function ? function_vectorcall : def.call;
+    f->vectorcall = def.binding == MethodDef::function ? function_vectorcall : def.call;
     f->def = &def;
     f->owner = owner;
     f->name = name.release();

@@ -21,8 +21,8 @@ namespace {
 
 // One statement of the module body, run in order after the types are published.
 struct BodyStep {
-    enum Kind : unsigned char { import, from_import, methods, custom };
-    Kind kind;
+    enum Statement : unsigned char { import, from_import, methods, custom };
+    Statement statement;
     const Name* module = nullptr;        // import / from-import: the module's full name
     const Name* bind_as = nullptr;       // import: the name bound
     const Name* const* names = nullptr;  // from-import: null-terminated
@@ -169,7 +169,7 @@ inline PyObject* module_create(PyObject* import_spec, PyModuleDef*) {
 
 [[nodiscard]] inline bool run_body(const ModuleDef& m, PyObject* module_name) {
     for (const BodyStep& s : m.body) {
-        switch (s.kind) {
+        switch (s.statement) {
             case BodyStep::import: {
                 Ref mod = import_module(*s.module);
                 if (!mod || !bind(*s.bind_as, mod.get())) return false;

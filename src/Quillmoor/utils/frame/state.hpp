@@ -67,7 +67,6 @@ struct ModuleState {
 };
 constinit ModuleState g_state{};
 
-Name n_builtins_attr{"__builtins__"};
 Name n_test{"__test__"};
 Name n_dict{"__dict__"};
 Name n_doc{"__doc__"};
