@@ -14,6 +14,7 @@
 
 #include "frame/class_statement.hpp"
 #include "frame/frame.hpp"
+#include "frame/sibling.hpp"
 
 #include <utility>
 
@@ -28,9 +29,6 @@ Name n_now{"now"};
 Name n_value{"value"};
 Name n_time{"time"};
 Name n_perf_counter{"perf_counter"};
-Name n_gcv{"gcv"};
-Name n_CalculatedValue{"CalculatedValue"};
-Name n_calculated_value{"Quillmoor.utils.calculated_value"};
 Name n_TypeVar{"TypeVar"};
 Name n_Generic{"Generic"};
 Name n_Any{"Any"};
@@ -153,10 +151,7 @@ bool cell_get_progress_impl(GlideCell* self, double& out, double now) {
 using CellGetProgress = Overridable<cell_get_progress_impl, "_get_progress", cell_now_params>;
 
 bool cell_get_delay_impl(GlideCell* self, double& out) {
-    Ref gcv = lookup_global(n_gcv);
-    if (!gcv) return false;
-    Ref delay = Ref::incref(self->delay);
-    Ref seconds = Ref::steal(PyObject_CallOneArg(gcv.get(), delay.get()));
+    Ref seconds = call_gcv(self->delay);
     return seconds && to_double(seconds.get(), out);
 }
 using CellGetDelay = Overridable<cell_get_delay_impl, "_get_delay">;
@@ -404,14 +399,13 @@ ClassDef cell_class{
     return cls && bind(n_GlideCell, cls.get());
 }
 
-const Name* const calculated_value_names[] = {&n_CalculatedValue, &n_gcv, nullptr};
 
 const ClassEntry glidecell_classes[] = {class_entry<cell_class>};
 
 const BodyStep glidecell_body[] = {
     import_step(n_typing, n_t),
     import_step(n_time, n_time),
-    from_import_step(n_calculated_value, calculated_value_names),
+    calculated_value_import,
     custom_step(make_type_var),
     methods_step(cell_class),
     custom_step(make_glide_cell_class),

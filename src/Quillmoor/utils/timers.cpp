@@ -11,6 +11,7 @@
 // lookups, so overridden properties change the computations too.
 
 #include "frame/frame.hpp"
+#include "frame/sibling.hpp"
 
 namespace qm {
 namespace {
@@ -21,14 +22,11 @@ Name n_tick{"tick"};
 Name n_last_time{"last_time"};
 Name n_ideal_ticks{"ideal_ticks"};
 Name n_perf_counter{"perf_counter"};
-Name n_gcv{"gcv"};
 Name n_math{"math"};
 Name n_floor{"floor"};
 Name n_time{"time"};
 Name n_abc{"abc"};
 Name n_ABC{"ABC"};
-Name n_CalculatedValue{"CalculatedValue"};
-Name n_calculated_value{"Quillmoor.utils.calculated_value"};
 
 Constant k_zero{0};
 Constant k_one{1};
@@ -64,10 +62,7 @@ inline bool plain(VariableTimer* t) { return Py_IS_TYPE(py(t), &vtimer_type); }
 // -- overridable methods: built-in implementations and declarations -----------
 
 bool vtimer_get_interval_impl(VariableTimer* self, float& out) {
-    Ref gcv = lookup_global(n_gcv);
-    if (!gcv) return false;
-    Ref interval = Ref::incref(self->interval);  // gcv may re-initialise the timer
-    Ref seconds = Ref::steal(PyObject_CallOneArg(gcv.get(), interval.get()));
+    Ref seconds = call_gcv(self->interval);  // gcv may re-initialise the timer
     return seconds && to_float32(seconds.get(), out);
 }
 using VTimerGetInterval = Overridable<vtimer_get_interval_impl, "get_interval">;
@@ -415,7 +410,6 @@ ClassDef ftimer_class{
 
 const Name* const perf_counter_names[] = {&n_perf_counter, nullptr};
 const Name* const abc_names[] = {&n_ABC, nullptr};
-const Name* const calculated_value_names[] = {&n_CalculatedValue, &n_gcv, nullptr};
 
 const ClassEntry timers_classes[] = {class_entry<vtimer_class>, class_entry<ftimer_class>};
 
@@ -424,7 +418,7 @@ const BodyStep timers_body[] = {
     from_import_step(n_time, perf_counter_names),
     from_import_step(n_abc, abc_names),
     import_step(n_math, n_math),
-    from_import_step(n_calculated_value, calculated_value_names),
+    calculated_value_import,
     methods_step(vtimer_class),
     methods_step(ftimer_class),
 };
