@@ -287,6 +287,20 @@ const Params reduce_params{"__reduce_cython__"};
     return obj.release();
 }
 
+// The docs of the pickling methods' descriptors, "name($self, ...)\n--\n\n",
+// from their parameter lists: the same for every class, made once.
+char g_pickle_docs[2][96] = {};
+
+[[nodiscard]] inline bool make_pickle_docs() {
+    const Params* params[] = {&reduce_params, &setstate_params};
+    for (int i = 0; i < 2; ++i) {
+        char signature[80];
+        if (!format_method_signature(*params[i], signature, sizeof signature)) return false;
+        std::snprintf(g_pickle_docs[i], sizeof g_pickle_docs[i], "%s%s\n--\n\n", params[i]->func, signature);
+    }
+    return true;
+}
+
 // ---- generic slots -------------------------------------------------------
 
 template <ClassDef& C>
@@ -358,11 +372,11 @@ struct ClassSlots {
         // Readying makes method descriptors of these; the body later adds
         // function objects of the same names (see setup_pickling).
         auto fast = METH_FASTCALL | METH_KEYWORDS;
-        c.pickle_methods[0] = {"__reduce_cython__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reduce)),
-                               fast, "__reduce_cython__($self, /)\n--\n\n"};
-        c.pickle_methods[1] = {"__setstate_cython__",
+        c.pickle_methods[0] = {reduce_params.func, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reduce)),
+                               fast, g_pickle_docs[0]};
+        c.pickle_methods[1] = {setstate_params.func,
                                reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(setstate)), fast,
-                               "__setstate_cython__($self, __pyx_state)\n--\n\n"};
+                               g_pickle_docs[1]};
         t.tp_methods = c.pickle_methods;
         c.pickle_defs[0] = &reduce_def;
         c.pickle_defs[1] = &setstate_def;
@@ -385,6 +399,7 @@ constexpr ClassEntry class_entry{&C, ClassSlots<C>::install};
 // constructor's signature, the reconstruction function's name, the table of
 // overridable methods and the interned method names.
 [[nodiscard]] inline bool derive_from_declaration(ClassDef& c) {
+    if (!make_pickle_docs()) return false;
     const char* dot = std::strrchr(c.dotted_name, '.');
     c.class_name = dot ? dot + 1 : c.dotted_name;
     char params[128];

@@ -14,6 +14,7 @@
 #include "args.hpp"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 namespace qm {
@@ -160,14 +161,26 @@ inline PyObject* function_get_annotations(PyObject* self, void*) {
     return Py_NewRef(f->annotations);
 }
 
+// A method's signature as inspect reads it, "($self, a, b=1)" or "($self, /)",
+// from its parameter list.
+[[nodiscard]] inline bool format_method_signature(const Params& p, char* out, std::size_t size) {
+    char params[256];
+    if (!format_params(p, params, sizeof params)) return false;
+    std::snprintf(out, size, *params ? "($self, %s)" : "($self, /)", params);
+    return true;
+}
+
 // "($self, a, b=1)" and its variants, from the parameter list.
 inline PyObject* function_get_text_signature(PyObject* self, void*) {
     const MethodDef& def = *reinterpret_cast<FunctionObject*>(self)->def;
     if (def.binding == MethodDef::variadic_method) return PyUnicode_FromString("($self, /, *args, **kwargs)");
-    char params[256];
-    if (!format_params(def.params, params, sizeof params)) return nullptr;
-    if (def.binding == MethodDef::function) return PyUnicode_FromFormat("(%s)", params);
-    return PyUnicode_FromFormat(*params ? "($self, %s)" : "($self, /)", params);
+    char text[280];
+    if (def.binding == MethodDef::function) {
+        if (!format_params(def.params, text, sizeof text)) return nullptr;
+        return PyUnicode_FromFormat("(%s)", text);
+    }
+    if (!format_method_signature(def.params, text, sizeof text)) return nullptr;
+    return PyUnicode_FromString(text);
 }
 
 inline PyObject* function_repr(PyObject* self) {
