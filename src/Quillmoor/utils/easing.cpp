@@ -138,7 +138,7 @@ PyObject* curve_vectorcall(PyObject* callable, PyObject* const* args, size_t nar
 
 constexpr Param curve_at_param_list[] = {{n_progress}};
 const Params curve_at_params{"at", curve_at_param_list};
-constexpr Annotation curve_at_annotations[] = {{"progress", "float"}, {nullptr, nullptr}};
+const Annotation curve_at_annotations[] = {{n_progress.text, "float"}, {nullptr, nullptr}};
 
 PyObject* curve_at_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* progress;
@@ -254,8 +254,8 @@ const MethodDef* const curve_methods[] = {&curve_at_def, &curve_reduce_def};
 
 constexpr Param cubic_bezier_param_list[] = {{n_x1}, {n_y1}, {n_x2}, {n_y2}};
 const Params cubic_bezier_params{"cubic_bezier", cubic_bezier_param_list};
-constexpr Annotation cubic_bezier_annotations[] = {
-    {"x1", "float"}, {"y1", "float"}, {"x2", "float"}, {"y2", "float"}, {nullptr, nullptr}};
+const Annotation cubic_bezier_annotations[] = {
+    {n_x1.text, "float"}, {n_y1.text, "float"}, {n_x2.text, "float"}, {n_y2.text, "float"}, {nullptr, nullptr}};
 
 // The CSS rule: the x of both control points in [0, 1], so that every
 // progress has one value; y may overshoot but must be finite.

@@ -124,7 +124,7 @@ double progress_at(double now, double end, double delay) {
 // Clock readings, end times and progress stay doubles between the built-in
 // steps; `now` becomes a float object only when an override receives it.
 
-constexpr Param cell_now_params[] = {{n_now}};
+constexpr Param cell_now_param_list[] = {{n_now}};
 
 bool cell_get_progress_impl(GlideCell* self, double& out, double now) {
     PyObject* next = self->next;
@@ -148,13 +148,15 @@ bool cell_get_progress_impl(GlideCell* self, double& out, double now) {
     out = progress_at(now, end, delay);
     return true;
 }
-using CellGetProgress = Overridable<cell_get_progress_impl, "_get_progress", cell_now_params>;
+constexpr Params cell_get_progress_params{"_get_progress", cell_now_param_list};
+using CellGetProgress = Overridable<cell_get_progress_impl, cell_get_progress_params>;
 
 bool cell_get_delay_impl(GlideCell* self, double& out) {
     Ref seconds = call_gcv(self->delay);
     return seconds && to_double(seconds.get(), out);
 }
-using CellGetDelay = Overridable<cell_get_delay_impl, "_get_delay">;
+constexpr Params cell_get_delay_params{"_get_delay"};
+using CellGetDelay = Overridable<cell_get_delay_impl, cell_get_delay_params>;
 
 // The glide has ended: the target becomes the value.  Both members are stored
 // before either old object is released, so a finaliser that re-enters sees
@@ -203,13 +205,15 @@ bool cell_get_value_at_impl(GlideCell* self, Ref& out, double now) {
     out = now >= end ? end_glide(self, items[0].get()) : interpolate(self, now, items[0].get());
     return static_cast<bool>(out);
 }
-using CellGetValueAt = Overridable<cell_get_value_at_impl, "_get_value", cell_now_params>;
+constexpr Params cell_get_value_at_params{"_get_value", cell_now_param_list};
+using CellGetValueAt = Overridable<cell_get_value_at_impl, cell_get_value_at_params>;
 
 bool cell_get_value_impl(GlideCell* self, Ref& out) {
     double now;
     return read_seconds(now) && CellGetValueAt::call(self, out, now);
 }
-using CellGetValue = Overridable<cell_get_value_impl, "get_value">;
+constexpr Params cell_get_value_params{"get_value"};
+using CellGetValue = Overridable<cell_get_value_impl, cell_get_value_params>;
 
 // `flash` is True, False or None; `value` is kept alive by the caller.
 bool cell_set_value_impl(GlideCell* self, Ref& out, PyObject* value, PyObject* flash) {
@@ -236,14 +240,16 @@ bool cell_set_value_impl(GlideCell* self, Ref& out, PyObject* value, PyObject* f
     replace_member(self->next, std::move(record));
     return true;
 }
-constexpr Param cell_set_value_params[] = {{n_value}, {n_flash, nullptr, Accept::bool_or_none}};
-using CellSetValue = Overridable<cell_set_value_impl, "_set_value", cell_set_value_params>;
+constexpr Param cell_set_value_param_list[] = {{n_value}, {n_flash, nullptr, Accept::bool_or_none}};
+constexpr Params cell_set_value_params{"_set_value", cell_set_value_param_list};
+using CellSetValue = Overridable<cell_set_value_impl, cell_set_value_params>;
 
 // -- methods that are not overridable ------------------------------------------
 
 // set_value(value, **kw): `flash` among the keywords, else the cell's own flag.
 constexpr Param cell_public_set_value_params[] = {{n_value}};
-const Params cell_public_set_value{"set_value", cell_public_set_value_params, "kw"};
+constexpr char cell_set_value_extra[] = "kw";  // the dict of further keywords
+const Params cell_public_set_value{"set_value", cell_public_set_value_params, cell_set_value_extra};
 
 PyObject* cell_set_value_entry(PyObject* o, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     GlideCell* self = as<GlideCell>(o);
@@ -256,7 +262,7 @@ PyObject* cell_set_value_entry(PyObject* o, PyObject* const* args, Py_ssize_t na
     if (!CellSetValue::call(self, ignored, value, flash.get())) return nullptr;
     return Py_NewRef(o);
 }
-constexpr Annotation cell_set_value_annotations[] = {{"value", "t.Any"}, {"kw", "t.Any"}, {nullptr, nullptr}};
+const Annotation cell_set_value_annotations[] = {{n_value.text, "t.Any"}, {cell_set_value_extra, "t.Any"}, {nullptr, nullptr}};
 const MethodDef cell_set_value_def = method<cell_set_value_entry>(cell_public_set_value, cell_set_value_annotations);
 
 // -- construction and properties ------------------------------------------------

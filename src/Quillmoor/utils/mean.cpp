@@ -52,8 +52,9 @@ bool mean_add_impl(Mean* self, Ref& out, float value) {
     out = Ref::incref(py(self));
     return true;
 }
-constexpr Param mean_add_params[] = {{n_value}};
-using MeanAdd = Overridable<mean_add_impl, "add", mean_add_params>;
+constexpr Param mean_add_param_list[] = {{n_value}};
+constexpr Params mean_add_params{"add", mean_add_param_list};
+using MeanAdd = Overridable<mean_add_impl, mean_add_params>;
 
 // A sample added by the class itself (extend, +=).  A plain Mean adds it
 // directly: add's result would only be dropped.
@@ -105,9 +106,10 @@ bool mean_extend_impl(Mean* self, Ref& out, PyObject* values) {
     out = Ref::incref(py(self));
     return true;
 }
-constexpr Param mean_extend_params[] = {{n_values}};
-constexpr Annotation mean_extend_annotations[] = {{"values", "t.Iterable[float]"}, {nullptr, nullptr}};
-using MeanExtend = Overridable<mean_extend_impl, "extend", mean_extend_params, mean_extend_annotations>;
+constexpr Param mean_extend_param_list[] = {{n_values}};
+const Annotation mean_extend_annotations[] = {{n_values.text, "t.Iterable[float]"}, {nullptr, nullptr}};
+constexpr Params mean_extend_params{"extend", mean_extend_param_list};
+using MeanExtend = Overridable<mean_extend_impl, mean_extend_params, mean_extend_annotations>;
 
 bool mean_clear_impl(Mean* self, Ref& out) {
     self->sum = 0.0f;
@@ -115,7 +117,8 @@ bool mean_clear_impl(Mean* self, Ref& out) {
     out = Ref::incref(py(self));
     return true;
 }
-using MeanClear = Overridable<mean_clear_impl, "clear">;
+constexpr Params mean_clear_params{"clear"};
+using MeanClear = Overridable<mean_clear_impl, mean_clear_params>;
 
 // The mean as a float, or the int 0 without samples (a restored state may
 // even carry a negative count).
@@ -123,7 +126,8 @@ bool mean_get_value_impl(Mean* self, Ref& out) {
     out = Ref::steal(self->count > 0 ? float_result(self->sum / static_cast<float>(self->count)) : PyLong_FromLong(0));
     return static_cast<bool>(out);
 }
-using MeanGetValue = Overridable<mean_get_value_impl, "get_value">;
+constexpr Params mean_get_value_params{"get_value"};
+using MeanGetValue = Overridable<mean_get_value_impl, mean_get_value_params>;
 
 // -- construction, properties and number slots ------------------------------------
 

@@ -65,7 +65,8 @@ bool vtimer_get_interval_impl(VariableTimer* self, float& out) {
     Ref seconds = call_gcv(self->interval);  // gcv may re-initialise the timer
     return seconds && to_float32(seconds.get(), out);
 }
-using VTimerGetInterval = Overridable<vtimer_get_interval_impl, "get_interval">;
+constexpr Params vtimer_get_interval_params{"get_interval"};
+using VTimerGetInterval = Overridable<vtimer_get_interval_impl, vtimer_get_interval_params>;
 
 bool vtimer_attempt_impl(VariableTimer* self, Ref& out) {
     Ref clock = call_perf_counter();
@@ -93,7 +94,8 @@ bool vtimer_attempt_impl(VariableTimer* self, Ref& out) {
     out = Ref::steal(bool_result(fires));
     return true;
 }
-using VTimerAttempt = Overridable<vtimer_attempt_impl, "attempt">;
+constexpr Params vtimer_attempt_params{"attempt"};
+using VTimerAttempt = Overridable<vtimer_attempt_impl, vtimer_attempt_params>;
 
 bool vtimer_get_progress_impl(VariableTimer* self, float& out) {
     Ref clock = call_perf_counter();
@@ -128,7 +130,8 @@ bool vtimer_get_progress_impl(VariableTimer* self, float& out) {
     if (above < 0) return false;
     return to_float32(above ? q.get() : k_zero.get(), out);
 }
-using VTimerGetProgress = Overridable<vtimer_get_progress_impl, "get_progress">;
+constexpr Params vtimer_get_progress_params{"get_progress"};
+using VTimerGetProgress = Overridable<vtimer_get_progress_impl, vtimer_get_progress_params>;
 
 // -- construction and properties ------------------------------------------------
 
@@ -234,7 +237,8 @@ bool ftimer_get_ideal_ticks_impl(FixedTimer* self, float& out) {
     Ref ticks = Ref::steal(PyNumber_TrueDivide(elapsed.get(), interval.get()));
     return ticks && to_float32(ticks.get(), out);
 }
-using FTimerGetIdealTicks = Overridable<ftimer_get_ideal_ticks_impl, "get_ideal_ticks">;
+constexpr Params ftimer_get_ideal_ticks_params{"get_ideal_ticks"};
+using FTimerGetIdealTicks = Overridable<ftimer_get_ideal_ticks_impl, ftimer_get_ideal_ticks_params>;
 
 // The attribute `ideal_ticks` as the class reads it: the property for plain
 // instances, whatever a subclass put there otherwise.
@@ -276,7 +280,8 @@ bool ftimer_attempt_impl(FixedTimer* self, Ref& out) {
     out = Ref::incref(Py_True);
     return true;
 }
-using FTimerAttempt = Overridable<ftimer_attempt_impl, "attempt">;
+constexpr Params ftimer_attempt_params{"attempt"};
+using FTimerAttempt = Overridable<ftimer_attempt_impl, ftimer_attempt_params>;
 
 // The plain instance's arithmetic, for a tick that is exact in a double.
 [[nodiscard]] bool ftimer_progress_at(FixedTimer* self, double tick, float& out) {
@@ -313,10 +318,11 @@ bool ftimer_get_progress_by_tick_impl(FixedTimer* self, float& out, PyObject* ti
     Ref progress = Ref::steal(PyNumber_Subtract(k_one.get(), ahead.get()));
     return progress && to_float32(progress.get(), out);
 }
-constexpr Param ftimer_tick_params[] = {{n_tick, nullptr, Accept::int_or_none}};
-constexpr Annotation ftimer_tick_annotations[] = {{"tick", "t.Optional[int]"}, {nullptr, nullptr}};
-using FTimerGetProgressByTick = Overridable<ftimer_get_progress_by_tick_impl, "get_progress_by_tick",
-                                            ftimer_tick_params, ftimer_tick_annotations>;
+constexpr Param ftimer_tick_param_list[] = {{n_tick, nullptr, Accept::int_or_none}};
+const Annotation ftimer_tick_annotations[] = {{n_tick.text, "t.Optional[int]"}, {nullptr, nullptr}};
+constexpr Params ftimer_get_progress_by_tick_params{"get_progress_by_tick", ftimer_tick_param_list};
+using FTimerGetProgressByTick =
+    Overridable<ftimer_get_progress_by_tick_impl, ftimer_get_progress_by_tick_params, ftimer_tick_annotations>;
 
 // -- construction and properties ------------------------------------------------
 
@@ -330,7 +336,7 @@ int ftimer_init(PyObject* o, PyObject* args, PyObject* kwds) {
     if (!parse_tuple(ftimer_init_params, args, kwds, a, keep)) return -1;
     double interval;
     if (!to_double(a[0], interval)) return -1;
-    Ref max_lag = int_param(a[1], "max_lag", false);
+    Ref max_lag = int_param(a[1], n_max_lag.text, false);
     if (!max_lag) return -1;
     if (interval <= 0.0) {  // NaN passes
         PyErr_SetString(PyExc_ValueError, "Interval must be positive");

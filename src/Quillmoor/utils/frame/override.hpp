@@ -1,6 +1,6 @@
 // Overridable methods: the override rule, and the glue that one declaration
-// per method turns into its Python entry, its dispatcher and its entry in the
-// class's published table.
+// per method turns into its Python entry, its internal call and its entry in
+// the class's published table.
 //
 // A call from Python always runs the built-in implementation.  When the
 // class's own code calls one of these methods (a property calling its getter,
@@ -8,6 +8,27 @@
 // types that can carry one are looked at: heap types (classes made by Python
 // code), abstract types and types with instance dicts.  Instances of the
 // extension types themselves never pay for a lookup.
+//
+// One call end to end: `FixedTimer.progress` on an instance of
+//     class P(FixedTimer):
+//         def get_progress_by_tick(self, tick): return 0.5
+// (timers.cpp declares `using FTimerGetProgressByTick =
+// Overridable<ftimer_get_progress_by_tick_impl, ftimer_get_progress_by_tick_params>`).
+//  1. The property's getter calls FTimerGetProgressByTick::call(self, out, tick),
+//     the internal call, inlined into the getter.
+//  2. call() asks may_override(self): P is a heap type, so it goes on to
+//     lookup_and_call() (out of line, so plain instances pay nothing for it).
+//  3. find_override() runs the override rule: probe_own() walks P's MRO dicts
+//     for "get_progress_by_tick" and finds P's own function, not the class's
+//     built-in (a FunctionObject whose def is this declaration's), so the
+//     attribute is fetched from the instance as a bound method.
+//  4. call_replacement() boxes `tick` (ArgOf), calls the bound method by
+//     vectorcall and converts its result back (ResultOf: here to a float).
+// Had P not replaced the method, step 3 would have answered "own" from the
+// dicts alone and the built-in implementation would have run directly.  From
+// Python, P(1).get_progress_by_tick(3) runs python_entry(): the one parser,
+// the conversions of ArgOf<...>::Holder, then the built-in, never the lookup.
+// Compiled callers use table_slot() through the class's published table.
 #pragma once
 
 #include "convert.hpp"
@@ -165,71 +186,57 @@ struct ArgOf<PyObject*> {
 
 // ---- the declaration --------------------------------------------------------
 
-// A method name as a template argument.
-template <std::size_t N>
-struct MethodName {
-    char text[N];
-    constexpr MethodName(const char (&s)[N]) { std::copy_n(s, N, text); }
-};
-
-constexpr std::nullptr_t no_params = nullptr;
-
-template <auto Impl, MethodName Name, const auto& ParamList = no_params, const Annotation* Annotations = nullptr>
+template <auto Impl, const Params& P, const Annotation* Annotations = nullptr>
 struct Overridable;
 
 // An overridable method, declared once from its built-in implementation
 //     bool impl(Self* self, R& out, A... args)
-// (R is float, double or Ref), its Python name, its parameters when it has
-// any, and their annotations.  It provides:
+// (R is float, double or Ref), its parameter list (whose name is the method's
+// Python name), and the annotations of its parameters if it has any:
 //  - def: the method object's definition, for the class's method list;
-//  - call(self, out, args...): the method as the class's own code calls it,
-//    under the override rule (arguments are boxed only for an override);
-//  - slot(self, args..., skip_dispatch): its entry in the published table,
-//    returning R (a new reference for objects), or -1.0 or null with an
-//    exception set.
-template <class Self, class R, class... A, bool (*Impl)(Self*, R&, A...), MethodName Name, const auto& ParamList,
+//  - python_entry: what a call from Python runs: parse, convert, built-in;
+//  - call(self, out, args...): the internal call, as the class's own code
+//    makes it, under the override rule (arguments are boxed only for a
+//    replacement);
+//  - table_slot(self, args..., skip_dispatch): its entry in the published
+//    table, returning R (a new reference for objects), or -1.0 or null with
+//    an exception set.
+template <class Self, class R, class... A, bool (*Impl)(Self*, R&, A...), const Params& P,
           const Annotation* Annotations>
-struct Overridable<Impl, Name, ParamList, Annotations> {
-    static constexpr Params make_params() {
-        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(ParamList)>, std::nullptr_t>)
-            return Params(Name.text);
-        else
-            return Params(Name.text, ParamList);
-    }
-    static inline const Params params = make_params();
+struct Overridable<Impl, P, Annotations> {
+    static_assert(P.count == sizeof...(A), "one parameter per argument of the implementation");
 
-    // Instances of the extension type itself go straight to the built-in;
-    // the lookup stays out of line so that it costs them no registers.
     [[nodiscard, gnu::always_inline]] static bool call(Self* self, R& out, A... args) {
         if (!may_override(reinterpret_cast<PyObject*>(self))) [[likely]]
             return Impl(self, out, args...);
-        return dispatch(self, out, args...);
+        return lookup_and_call(self, out, args...);
     }
 
-    static typename ResultOf<R>::Slot slot(Self* self, A... args, int skip_dispatch) {
+    static typename ResultOf<R>::Slot table_slot(Self* self, A... args, int skip_dispatch) {
         R out{};
         bool ok = skip_dispatch ? Impl(self, out, args...) : call(self, out, args...);
         return ok ? ResultOf<R>::to_slot(out) : ResultOf<R>::slot_error;
     }
 
-    static PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static PyObject* python_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         PyObject* given[sizeof...(A) ? sizeof...(A) : 1];
-        if (!parse_args(params, args, nargs, kwnames, given)) return nullptr;
-        return run(reinterpret_cast<Self*>(self), given, std::index_sequence_for<A...>{});
+        if (!parse_args(P, args, nargs, kwnames, given)) return nullptr;
+        return convert_and_run(reinterpret_cast<Self*>(self), given, std::index_sequence_for<A...>{});
     }
 
-    static inline const MethodDef def = method<entry>(params, Annotations, MethodDef::method,
-                                                      reinterpret_cast<AnyFunction>(&slot));
+    static inline const MethodDef def = method<python_entry>(P, Annotations, MethodDef::method,
+                                                             reinterpret_cast<AnyFunction>(&table_slot));
 
 private:
-    [[nodiscard, gnu::noinline]] static bool dispatch(Self* self, R& out, A... args) {
+    // Out of line, so that the internal call costs plain instances no registers.
+    [[nodiscard, gnu::noinline]] static bool lookup_and_call(Self* self, R& out, A... args) {
         Ref found;
         if (!find_override(reinterpret_cast<PyObject*>(self), def, found)) return false;
         if (!found) return Impl(self, out, args...);
-        return call_override(found.get(), out, args...);
+        return call_replacement(found.get(), out, args...);
     }
 
-    [[nodiscard, gnu::noinline]] static bool call_override(PyObject* found, R& out, A... args) {
+    [[nodiscard, gnu::noinline]] static bool call_replacement(PyObject* found, R& out, A... args) {
         Ref boxed[] = {ArgOf<A>::to_python(args)..., Ref()};
         PyObject* argv[sizeof...(A) + 1] = {};
         for (std::size_t i = 0; i < sizeof...(A); ++i) {
@@ -242,9 +249,9 @@ private:
 
     // A call from Python: the arguments converted in order, then the built-in.
     template <std::size_t... I>
-    [[gnu::always_inline]] static PyObject* run(Self* self, PyObject** given, std::index_sequence<I...>) {
+    [[gnu::always_inline]] static PyObject* convert_and_run(Self* self, PyObject** given, std::index_sequence<I...>) {
         std::tuple<typename ArgOf<A>::Holder...> held;
-        if (!(std::get<I>(held).from_python(given[I], params.params[I]) && ...)) return nullptr;
+        if (!(std::get<I>(held).from_python(given[I], P.params[I]) && ...)) return nullptr;
         R out{};
         if (!Impl(self, out, std::get<I>(held).value...)) return nullptr;
         return ResultOf<R>::to_python(out);
