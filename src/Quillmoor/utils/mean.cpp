@@ -31,8 +31,8 @@ struct Mean {
 
 PyTypeObject mean_type = static_type_object();
 
-// An instance of the type itself, which no override can reach.
-inline bool plain(Mean* m) { return Py_IS_TYPE(py(m), &mean_type); }
+template <>
+PyTypeObject* const type_of<Mean> = &mean_type;
 
 // Single-precision addition; the count wraps at the 32-bit limit instead of
 // overflowing.

@@ -57,7 +57,8 @@ struct VariableTimer {
 
 PyTypeObject vtimer_type = static_type_object();
 
-inline bool plain(VariableTimer* t) { return Py_IS_TYPE(py(t), &vtimer_type); }
+template <>
+PyTypeObject* const type_of<VariableTimer> = &vtimer_type;
 
 // -- overridable methods: built-in implementations and declarations -----------
 
@@ -215,7 +216,8 @@ struct FixedTimer {
 
 PyTypeObject ftimer_type = static_type_object();
 
-inline bool plain(FixedTimer* t) { return Py_IS_TYPE(py(t), &ftimer_type); }
+template <>
+PyTypeObject* const type_of<FixedTimer> = &ftimer_type;
 
 // -- overridable methods: built-in implementations and declarations -----------
 

@@ -90,6 +90,20 @@ inline PyObject* py(T* o) noexcept {
     return reinterpret_cast<PyObject*>(o);
 }
 
+// The static type object of an instance struct, named beside the struct:
+//     template <> PyTypeObject* const type_of<Mean> = &mean_type;
+template <class T>
+PyTypeObject* const type_of = nullptr;
+
+// An instance of the extension type itself, not of a subclass.  Its static,
+// immutable type cannot have had a method or property replaced and gives it no
+// instance dict, so the class's own code may run its own implementations
+// directly where the result is the same.
+template <class T>
+inline bool plain(T* o) noexcept {
+    return Py_IS_TYPE(py(o), type_of<T>);
+}
+
 template <class T>
 inline T& field(PyObject* o, std::size_t offset) noexcept {
     return *reinterpret_cast<T*>(reinterpret_cast<char*>(o) + offset);
