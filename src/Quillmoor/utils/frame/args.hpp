@@ -51,6 +51,10 @@ struct Params {
     count_error(p.func, p.required, p.required == p.count ? "exactly" : "at least", given);
 }
 
+[[gnu::cold]] inline void too_many_error(const Params& p, Py_ssize_t given) {
+    count_error(p.func, p.count, p.required == p.count ? "exactly" : "at most", given);
+}
+
 // Index of the parameter called `key`, or -1: identity with the interned
 // names first, string equality second.
 inline Py_ssize_t find_param(const Params& p, PyObject* key) noexcept {
@@ -99,7 +103,7 @@ inline Py_ssize_t find_param(const Params& p, PyObject* key) noexcept {
 [[nodiscard, gnu::noinline]] inline bool parse_args_general(const Params& p, PyObject* const* args, Py_ssize_t nargs,
                                                  PyObject* kwnames, PyObject** out) {
     if (nargs > p.count) [[unlikely]] {
-        count_error(p.func, p.count, p.required == p.count ? "exactly" : "at most", nargs);
+        too_many_error(p, nargs);
         return false;
     }
     Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
@@ -135,7 +139,7 @@ inline Py_ssize_t find_param(const Params& p, PyObject* key) noexcept {
     Py_ssize_t nargs = PyTuple_GET_SIZE(args);
     if (!kwds || PyDict_GET_SIZE(kwds) == 0) return parse_args_general(p, &PyTuple_GET_ITEM(args, 0), nargs, nullptr, out);
     if (nargs > p.count) {
-        count_error(p.func, p.count, p.required == p.count ? "exactly" : "at most", nargs);
+        too_many_error(p, nargs);
         return false;
     }
     if (!PyArg_ValidateKeywordArguments(kwds)) return false;

@@ -151,38 +151,46 @@ inline bool exact_double(PyObject* o, double& out) noexcept {
 
 // ---- exact types ---------------------------------------------------------
 
+// The two messages of a wrongly typed argument: for a declared parameter, and
+// for a value that is not one (a pickled member, a keyword read by hand).
+[[gnu::cold]] inline void param_type_error(const char* param, const char* expected, PyObject* got) noexcept {
+    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", param,
+                 expected, Py_TYPE(got)->tp_name);
+}
+
+[[gnu::cold]] inline void value_type_error(const char* expected, PyObject* got) noexcept {
+    PyErr_Format(PyExc_TypeError, "Expected %.200s, got %.200s", expected, Py_TYPE(got)->tp_name);
+}
+
 // A parameter declared with an exact built-in type (tuple, bool), None allowed or not.
 [[nodiscard]] inline bool check_exact_param(PyObject* o, PyTypeObject* expected, const char* param, bool none_ok) noexcept {
     if (Py_IS_TYPE(o, expected) || (none_ok && o == Py_None)) return true;
-    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", param,
-                 expected->tp_name, Py_TYPE(o)->tp_name);
+    param_type_error(param, expected->tp_name, o);
     return false;
 }
 
 // A value (not a parameter) that must be exactly `expected`, None allowed or not.
 [[nodiscard]] inline bool check_exact_value(PyObject* o, PyTypeObject* expected, bool none_ok) noexcept {
     if (Py_IS_TYPE(o, expected) || (none_ok && o == Py_None)) return true;
-    PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", expected->tp_name, Py_TYPE(o)->tp_name);
+    value_type_error(expected->tp_name, o);
     return false;
 }
 
-// A parameter declared as a Python int: an exact int (or None when allowed)
-// as it is, any other number through int(), anything else refused by name.
+// Something declared as a Python int: an exact int (or None when allowed) as
+// it is, any other number through int(), anything else refused.  A parameter
+// is named in the message; null `param` means a value.
 [[nodiscard]] inline Ref int_param(PyObject* o, const char* param, bool none_ok) noexcept {
     if (PyLong_CheckExact(o) || (none_ok && o == Py_None)) return Ref::incref(o);
     if (PyNumber_Check(o)) return Ref::steal(PyNumber_Long(o));
-    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", param,
-                 "int", Py_TYPE(o)->tp_name);
+    if (param)
+        param_type_error(param, "int", o);
+    else
+        value_type_error("int", o);
     return Ref();
 }
 
 // A value declared as an optional Python int (not a parameter).
-[[nodiscard]] inline Ref optional_int_value(PyObject* o) noexcept {
-    if (o == Py_None || PyLong_CheckExact(o)) return Ref::incref(o);
-    if (PyNumber_Check(o)) return Ref::steal(PyNumber_Long(o));
-    PyErr_Format(PyExc_TypeError, "Expected %.200s, got %.200s", "int", Py_TYPE(o)->tp_name);
-    return Ref();
-}
+[[nodiscard]] inline Ref optional_int_value(PyObject* o) noexcept { return int_param(o, nullptr, true); }
 
 }  // namespace
 }  // namespace qm
