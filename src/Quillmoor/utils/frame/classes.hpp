@@ -1,16 +1,17 @@
-// The extension types: their traits, the generic slots every type shares, and
-// the pickled form, all derived from one declaration per class (ClassDef).
+// The extension types: their traits and the generic slots every type shares,
+// derived from one declaration per class (ClassDef), and their readying.
 //
 // A class supplies its instance struct, its member table (the pickled members
-// in state order), its own slots and methods.  Allocation, deallocation, GC
-// traversal and clearing, __reduce__, __setstate__ and the reconstruction
-// function come from here.
+// in state order, pickle.hpp), its own slots and methods.  Allocation,
+// deallocation, GC traversal and clearing, and the slots through which the
+// pickled form (pickle.hpp) is reached come from here.
 #pragma once
 
 #include "args.hpp"
 #include "convert.hpp"
 #include "function.hpp"
 #include "override.hpp"
+#include "pickle.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,27 +20,6 @@
 
 namespace qm {
 namespace {
-
-enum class MemberKind : unsigned char {
-    int32,         // C int, pickled as int
-    float32,       // C float, pickled as float
-    object,        // any object; traversed and cleared by the GC
-    bool_or_none,  // exactly bool or None; never traversed (it can't be part of a cycle)
-};
-
-struct Member {
-    const char* name;
-    MemberKind kind;
-    std::size_t offset;
-};
-
-// The published table of overridable methods: their entries (override.hpp's
-// slot) in the order of the class's method list.  Instances point at it, and
-// the class dict holds it in a capsule for other compiled code.
-using OverrideTable = const AnyFunction*;
-constexpr std::size_t max_overridables = 8;
-
-constexpr Param reconstruct_params[] = {{n_pyx_type}, {n_pyx_checksum}, {n_pyx_state}};
 
 struct ClassDef {
     PyTypeObject& type;  // declared beside the instance struct, so the class's code can test for it
@@ -104,217 +84,6 @@ inline bool plain(T* o) noexcept {
     return Py_IS_TYPE(py(o), type_of<T>);
 }
 
-template <class T>
-inline T& field(PyObject* o, std::size_t offset) noexcept {
-    return *reinterpret_cast<T*>(reinterpret_cast<char*>(o) + offset);
-}
-
-inline bool holds_object(const Member& m) noexcept { return m.kind == MemberKind::object || m.kind == MemberKind::bool_or_none; }
-
-// Whether instances can be part of a reference cycle: a member that holds any
-// object (a bool-or-None member cannot).
-constexpr bool collects_cycles(std::span<const Member> members) noexcept {
-    for (const Member& m : members)
-        if (m.kind == MemberKind::object) return true;
-    return false;
-}
-
-constexpr bool name_before(const char* a, const char* b) noexcept {
-    while (*a && *a == *b) ++a, ++b;
-    return static_cast<unsigned char>(*a) < static_cast<unsigned char>(*b);
-}
-
-// Called where a member table is not in state order: not a constant
-// expression, so the table's class fails to compile.
-inline void member_names_must_be_sorted() noexcept {}
-
-// A class's member table, checked as it compiles to be in state order (the
-// names sorted), which the pickled form and the checksums rely on.
-template <std::size_t N>
-consteval std::span<const Member> pickled_members(const Member (&members)[N]) {
-    for (std::size_t i = 1; i < N; ++i)
-        if (!name_before(members[i - 1].name, members[i].name)) member_names_must_be_sorted();
-    return members;
-}
-
-// ---- pickling ------------------------------------------------------------
-
-[[nodiscard]] inline PyObject* member_value(PyObject* o, const Member& m) noexcept {
-    switch (m.kind) {
-        case MemberKind::int32: return PyLong_FromLong(field<std::int32_t>(o, m.offset));
-        case MemberKind::float32: return float_result(field<float>(o, m.offset));
-        default: return Py_NewRef(field<PyObject*>(o, m.offset));
-    }
-}
-
-inline bool has_object_members(PyObject* o, const ClassDef& c) noexcept {
-    for (const Member& m : c.members)
-        if (holds_object(m) && field<PyObject*>(o, m.offset) != Py_None) return true;
-    return false;
-}
-
-[[nodiscard]] inline PyObject* pickle_reduce(PyObject* self, const ClassDef& c) {
-    Py_ssize_t count = static_cast<Py_ssize_t>(c.members.size());
-    Ref state = Ref::steal(PyTuple_New(count));
-    if (!state) return nullptr;
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        PyObject* v = member_value(self, c.members.data()[i]);
-        if (!v) return nullptr;
-        PyTuple_SET_ITEM(state.get(), i, v);
-    }
-    // A plain instance has no __dict__: its type is static, immutable and has
-    // no instance dicts.  Anything else is asked.
-    PyObject* raw_dict = nullptr;
-    if (!Py_IS_TYPE(self, &c.type) && PyObject_GetOptionalAttr(self, n_dict.get(), &raw_dict) < 0) return nullptr;
-    Ref dict = Ref::steal(raw_dict);
-    bool use_setstate = false;
-    if (dict && dict.get() != Py_None) {
-        bool nonempty;
-        if (!to_truth(dict.get(), nonempty)) return nullptr;
-        if (nonempty) {
-            Ref extra = Ref::steal(PyTuple_Pack(1, dict.get()));
-            if (!extra) return nullptr;
-            state = Ref::steal(PySequence_Concat(state.get(), extra.get()));
-            if (!state) return nullptr;
-            use_setstate = true;
-        }
-    }
-    if (!use_setstate) use_setstate = has_object_members(self, c);
-    Ref func = lookup_global(c.unpickle_name);
-    if (!func) return nullptr;
-    Ref checksum = Ref::incref(c.checksum);
-    PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(self));
-    if (use_setstate) {
-        Ref args = Ref::steal(PyTuple_Pack(3, cls, checksum.get(), Py_None));
-        if (!args) return nullptr;
-        return PyTuple_Pack(3, func.get(), args.get(), state.get());
-    }
-    Ref args = Ref::steal(PyTuple_Pack(3, cls, checksum.get(), state.get()));
-    if (!args) return nullptr;
-    return PyTuple_Pack(2, func.get(), args.get());
-}
-
-// Writes the members back one by one.  A failure leaves the members before it
-// replaced and the rest untouched.  `state` is kept alive by the caller.
-[[nodiscard]] inline bool set_state(PyObject* self, const ClassDef& c, PyObject* state) {
-    Py_ssize_t size = PyTuple_GET_SIZE(state), count = static_cast<Py_ssize_t>(c.members.size());
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        if (i >= size) {
-            PyErr_SetString(PyExc_IndexError, "tuple index out of range");
-            return false;
-        }
-        PyObject* item = PyTuple_GET_ITEM(state, i);
-        const Member& m = c.members.data()[i];  // data(): no checked indexing in debug builds
-        switch (m.kind) {
-            case MemberKind::int32: {
-                std::int32_t v;
-                if (!to_int32(item, v)) return false;
-                field<std::int32_t>(self, m.offset) = v;
-                break;
-            }
-            case MemberKind::float32: {
-                float v;
-                if (!to_float32(item, v)) return false;
-                field<float>(self, m.offset) = v;
-                break;
-            }
-            case MemberKind::bool_or_none:
-                if (!check_exact_value(item, &PyBool_Type, true)) return false;
-                [[fallthrough]];
-            case MemberKind::object: replace_member(field<PyObject*>(self, m.offset), item); break;
-        }
-    }
-    if (size <= count) return true;
-    PyObject* extra = PyTuple_GET_ITEM(state, count);
-    int present = PyObject_IsTrue(extra);
-    if (present <= 0) return present == 0;
-    Ref dict = Ref::steal(PyObject_GenericGetDict(self, nullptr));
-    if (!dict) return false;
-    if (PyDict_CheckExact(dict.get())) return PyDict_Update(dict.get(), extra) == 0;
-    Ref r = Ref::steal(PyObject_CallMethodOneArg(dict.get(), n_update.get(), extra));
-    return static_cast<bool>(r);
-}
-
-constexpr Param setstate_params_list[] = {{n_pyx_state}};
-const Params setstate_params{"__setstate_cython__", setstate_params_list};
-const Params reduce_params{"__reduce_cython__"};
-
-[[nodiscard]] inline PyObject* pickle_setstate(PyObject* self, const ClassDef& c, PyObject* const* args,
-                                               Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* state;
-    if (!parse_args(setstate_params, args, nargs, kwnames, &state)) return nullptr;
-    if (state == Py_None) {
-        PyErr_SetString(PyExc_TypeError, "cannot pass None into a C function argument that is declared 'not None'");
-        return nullptr;
-    }
-    if (!check_exact_value(state, &PyTuple_Type, false)) return nullptr;
-    if (!set_state(self, c, state)) return nullptr;
-    Py_RETURN_NONE;
-}
-
-[[gnu::cold]] inline void checksum_error(const ClassDef& c, std::int32_t checksum) {
-    Ref pickle = Ref::steal(PyImport_Import(n_pickle.get()));
-    if (!pickle) return;
-    Ref error = Ref::steal(PyObject_GetAttr(pickle.get(), n_PickleError.get()));
-    if (!error) return;
-    // As Python's own raise statement answers a raise of a non-exception.
-    if (!PyExceptionClass_Check(error.get())) {
-        PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
-        return;
-    }
-    // The member names as the message lists them: "_count, _sum".
-    Ref names = Ref::steal(PyUnicode_FromString(""));
-    for (const Member& m : c.members) {
-        if (!names) return;
-        names = Ref::steal(PyUnicode_FromFormat(PyUnicode_GET_LENGTH(names.get()) ? "%U, %s" : "%U%s",
-                                                names.get(), m.name));
-    }
-    if (!names) return;
-    PyErr_Format(error.get(), "Incompatible checksums (0x%x vs (0x%x, 0x%x, 0x%x) = (%U))",
-                 static_cast<unsigned>(checksum), static_cast<unsigned>(c.checksums[0]),
-                 static_cast<unsigned>(c.checksums[1]), static_cast<unsigned>(c.checksums[2]), names.get());
-}
-
-[[nodiscard]] inline PyObject* pickle_reconstruct(const ClassDef& c, PyObject* const* args, Py_ssize_t nargs,
-                                                  PyObject* kwnames) {
-    PyObject* a[3];
-    if (!parse_args(c.unpickle_params, args, nargs, kwnames, a)) return nullptr;
-    PyObject* state = a[2];
-    std::int32_t checksum;
-    if (!to_int32(a[1], checksum)) return nullptr;
-    if (state != Py_None && !check_exact_param(state, &PyTuple_Type, "__pyx_state", false)) return nullptr;
-    if (checksum != c.checksums[0] && checksum != c.checksums[1] && checksum != c.checksums[2]) {
-        checksum_error(c, checksum);
-        return nullptr;
-    }
-    Ref obj;
-    if (a[0] == reinterpret_cast<PyObject*>(&c.type)) {
-        // What c.type.__new__(c.type) does, without the bound method and its call.
-        obj = Ref::steal(c.type.tp_new(&c.type, nullptr, nullptr));
-    } else {
-        Ref make = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(&c.type), n_new.get()));
-        if (!make) return nullptr;
-        obj = Ref::steal(PyObject_CallOneArg(make.get(), a[0]));
-    }
-    if (!obj) return nullptr;
-    if (state != Py_None && !set_state(obj.get(), c, state)) return nullptr;
-    return obj.release();
-}
-
-// The docs of the pickling methods' descriptors, "name($self, ...)\n--\n\n",
-// from their parameter lists: the same for every class, made once.
-char g_pickle_docs[2][96] = {};
-
-[[nodiscard]] inline bool make_pickle_docs() {
-    const Params* params[] = {&reduce_params, &setstate_params};
-    for (int i = 0; i < 2; ++i) {
-        char signature[80];
-        if (!format_method_signature(*params[i], signature, sizeof signature)) return false;
-        std::snprintf(g_pickle_docs[i], sizeof g_pickle_docs[i], "%s%s\n--\n\n", params[i]->func, signature);
-    }
-    return true;
-}
-
 // ---- generic slots -------------------------------------------------------
 
 template <ClassDef& C>
@@ -360,15 +129,15 @@ struct ClassSlots {
 
     static PyObject* reduce(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         if (!parse_args(reduce_params, args, nargs, kwnames, nullptr)) return nullptr;
-        return pickle_reduce(self, C);
+        return pickle_reduce(self, C.type, C.members, C.unpickle_name, C.checksum);
     }
 
     static PyObject* setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-        return pickle_setstate(self, C, args, nargs, kwnames);
+        return pickle_setstate(self, C.members, args, nargs, kwnames);
     }
 
     static PyObject* reconstruct(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-        return pickle_reconstruct(C, args, nargs, kwnames);
+        return pickle_reconstruct(C.type, C.unpickle_params, C.members, C.checksums, args, nargs, kwnames);
     }
 
     static inline const MethodDef reduce_def = method<reduce>(reduce_params);
@@ -428,46 +197,7 @@ constexpr ClassEntry class_entry{&C, ClassSlots<C>::install};
         c.checksum = PyLong_FromLong(c.checksums[0]);
         if (!c.checksum) return false;
     }
-    std::size_t slots = 0;
-    for (const MethodDef* m : c.methods) {
-        if (m->slot) {
-            if (slots == max_overridables) {
-                PyErr_Format(PyExc_SystemError, "%s: more than %zu overridable methods", c.dotted_name,
-                             max_overridables);
-                return false;
-            }
-            c.table[slots++] = m->slot;
-        }
-        // The override rule looks methods up by name as soon as instances exist.
-        if (!intern_name(*m)) return false;
-    }
-    return true;
-}
-
-// Reduce set-up: the class dict's __reduce__ and __setstate__ become the
-// method descriptors made from pickle_methods, under their own names.  Each
-// move is complete or not begun, so a set-up that failed half-way is finished
-// by the next attempt.
-[[nodiscard]] inline bool setup_pickling(ClassDef& c, PyObject* dict) {
-    const std::pair<const Name*, const Name*> moves[] = {{&n_reduce_cython, &n_reduce},
-                                                         {&n_setstate_cython, &n_setstate}};
-    for (auto [from, to] : moves) {
-        PyObject* raw = nullptr;
-        int r = PyDict_GetItemRef(dict, from->get(), &raw);
-        if (r < 0) return false;
-        Ref descr = Ref::steal(raw);
-        if (r == 0) {
-            // Moved by an earlier attempt, or never made.
-            int moved = PyDict_Contains(dict, to->get());
-            if (moved < 0) return false;
-            if (moved) continue;
-            PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s", c.dotted_name);
-            return false;
-        }
-        if (PyDict_SetItem(dict, to->get(), descr.get()) < 0) return false;
-        if (PyDict_DelItem(dict, from->get()) < 0) return false;
-    }
-    return true;
+    return fill_override_table(c.table, c.methods, c.dotted_name);
 }
 
 // What readying adds to the class dict: __doc__ None (readying stores the
@@ -480,11 +210,8 @@ constexpr ClassEntry class_entry{&C, ClassSlots<C>::install};
     if (!dict) return false;
     bool ok = [&] {
         if (PyDict_SetItem(dict.get(), n_doc.get(), Py_None) < 0) return false;
-        if (c.table_offset) {
-            Ref capsule = Ref::steal(PyCapsule_New(static_cast<void*>(c.table), nullptr, nullptr));
-            if (!capsule || PyDict_SetItem(dict.get(), n_pyx_vtable.get(), capsule.get()) < 0) return false;
-        }
-        return setup_pickling(c, dict.get());
+        if (c.table_offset && !publish_override_table(c.table, dict.get())) return false;
+        return setup_pickling(c.dotted_name, dict.get());
     }();
     PyType_Modified(&t);
     return ok;

@@ -36,12 +36,15 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <span>
 #include <tuple>
 #include <type_traits>
 #include <utility>
 
 namespace qm {
 namespace {
+
+Name n_pyx_vtable{"__pyx_vtable__"};
 
 inline bool may_override(PyObject* self) noexcept {
     PyTypeObject* tp = Py_TYPE(self);
@@ -110,6 +113,39 @@ enum class Probe { own, other, error };
     if (!attr) return false;
     if (!is_own_function(attr.get(), def)) found = std::move(attr);
     return true;
+}
+
+// The published table of overridable methods: their entries (override.hpp's
+// slot) in the order of the class's method list.  Instances point at it, and
+// the class dict holds it in a capsule for other compiled code.
+using OverrideTable = const AnyFunction*;
+constexpr std::size_t max_overridables = 8;
+
+// The class's table in the order of its method list, whose overridable
+// methods' names are interned here: the override rule looks them up by name
+// as soon as instances exist.
+[[nodiscard]] inline bool fill_override_table(AnyFunction (&table)[max_overridables],
+                                              std::span<const MethodDef* const> methods, const char* class_name) {
+    std::size_t slots = 0;
+    for (const MethodDef* m : methods) {
+        if (m->slot) {
+            if (slots == max_overridables) {
+                PyErr_Format(PyExc_SystemError, "%s: more than %zu overridable methods", class_name,
+                             max_overridables);
+                return false;
+            }
+            table[slots++] = m->slot;
+        }
+        if (!intern_name(*m)) return false;
+    }
+    return true;
+}
+
+// The table in the class dict, as __pyx_vtable__: a capsule without a name
+// holding its address, for other compiled code.
+[[nodiscard]] inline bool publish_override_table(AnyFunction (&table)[max_overridables], PyObject* dict) {
+    Ref capsule = Ref::steal(PyCapsule_New(static_cast<void*>(table), nullptr, nullptr));
+    return capsule && PyDict_SetItem(dict, n_pyx_vtable.get(), capsule.get()) == 0;
 }
 
 // ---- how values cross between C and Python --------------------------------

@@ -68,20 +68,7 @@ struct ModuleState {
 constinit ModuleState g_state{};
 
 Name n_test{"__test__"};
-Name n_dict{"__dict__"};
 Name n_doc{"__doc__"};
-Name n_new{"__new__"};
-Name n_update{"update"};
-Name n_reduce{"__reduce__"};
-Name n_setstate{"__setstate__"};
-Name n_reduce_cython{"__reduce_cython__"};
-Name n_setstate_cython{"__setstate_cython__"};
-Name n_pyx_vtable{"__pyx_vtable__"};
-Name n_pyx_state{"__pyx_state"};
-Name n_pyx_type{"__pyx_type"};
-Name n_pyx_checksum{"__pyx_checksum"};
-Name n_pickle{"pickle"};
-Name n_PickleError{"PickleError"};
 
 // Interns every Name and makes every Constant.  Runs once per process; a
 // failed attempt is simply repeated by the next execution.
