@@ -1,0 +1,193 @@
+"""The method objects: names, annotations, namespaces, weak references,
+and the argument handling every method shares."""
+
+import gc
+import importlib
+import inspect
+import types
+import typing
+import weakref
+
+import pytest
+
+from conftest import run_python, state
+from Quillmoor.utils import timers
+from Quillmoor.utils.flag import Flag
+from Quillmoor.utils.glidecell import _GlideCell
+from Quillmoor.utils.mean import Mean
+from Quillmoor.utils.timers import FixedTimer, VariableTimer
+
+
+# ---- method objects -----------------------------------------------------------
+
+
+def test_method_objects_carry_names_and_annotations():
+    f = FixedTimer.__dict__["get_progress_by_tick"]
+    assert (f.__name__, f.__qualname__, f.__module__, f.__doc__) == (
+        "get_progress_by_tick", "FixedTimer.get_progress_by_tick", "Quillmoor.utils.timers", None,
+    )
+    assert f.__annotations__ == {"tick": "t.Optional[int]"}
+    assert VariableTimer.attempt.__annotations__ == {}
+    timer = FixedTimer(1)
+    bound = timer.get_progress_by_tick
+    assert isinstance(bound, types.MethodType) and bound.__self__ is timer and bound.__func__ is f
+    assert FixedTimer.get_progress_by_tick(timer, None) == 1.0
+
+
+def _module(name):
+    return importlib.import_module(f"Quillmoor.utils.{name}")
+
+
+def _compiled_functions():
+    """Every method object and reconstruction function of the four modules."""
+    out = []
+    for name in ("timers", "glidecell", "mean", "flag"):
+        m = _module(name)
+        for obj in list(vars(m).values()):
+            if isinstance(obj, type) and obj.__module__ == m.__name__:
+                out += [(m, f) for f in vars(obj).values() if type(f).__name__ == "compiled_function"]
+            elif type(obj).__name__ == "compiled_function":
+                out.append((m, obj))
+    return out
+
+
+def test_method_objects_expose_their_modules_namespace_read_only():
+    found = _compiled_functions()
+    assert len(found) > 30
+    for m, f in found:
+        assert f.__globals__ is vars(m), f
+        with pytest.raises(AttributeError):
+            f.__globals__ = {}
+
+
+@pytest.mark.parametrize(
+    "module, path, hints",
+    [
+        ("timers", "FixedTimer.get_progress_by_tick", {"tick": typing.Optional[int]}),
+        ("mean", "Mean.extend", {"values": typing.Iterable[float]}),
+        ("flag", "Flag.__exit__", {"args": typing.Any, "kwargs": typing.Any}),
+        ("glidecell", "_GlideCell.set_value", {"value": typing.Any, "kw": typing.Any}),
+        ("glidecell", "GlideCell.set_value", {"value": typing.Any, "kw": typing.Any}),
+        ("timers", "VariableTimer.attempt", {}),
+    ],
+)
+def test_type_hints_resolve_from_the_module(module, path, hints):
+    cls_name, meth = path.split(".")
+    cls = getattr(_module(module), cls_name)
+    func = getattr(cls, meth)
+    assert typing.get_type_hints(func) == hints
+    assert inspect.get_annotations(func, eval_str=True) == hints
+    # The stored text stays unevaluated.
+    assert all(isinstance(v, str) for v in func.__annotations__.values())
+
+
+def test_type_hints_of_a_bound_method_and_after_rebinding_t(monkeypatch):
+    timer = FixedTimer(1)
+    assert typing.get_type_hints(timer.get_progress_by_tick) == {"tick": typing.Optional[int]}
+    # Resolution reads the module's namespace as it is at the time of the call.
+    monkeypatch.delattr(timers, "t")
+    with pytest.raises(NameError, match="'t' is not defined"):
+        typing.get_type_hints(FixedTimer.get_progress_by_tick)
+
+
+def _weakable_instances():
+    from Quillmoor.utils.glidecell import GlideCell, _GlideCell
+
+    class SubTimer(FixedTimer):
+        pass
+
+    return [
+        (lambda: VariableTimer(1.0), ["attempt", "get_interval", "get_progress", "__reduce_cython__"]),
+        (lambda: FixedTimer(1.0), ["attempt", "get_ideal_ticks", "get_progress_by_tick"]),
+        (lambda: SubTimer(1.0), ["attempt", "get_ideal_ticks"]),
+        (lambda: _GlideCell(max, 1.0, 0), ["get_value", "set_value", "_get_progress", "_get_delay"]),
+        (lambda: GlideCell(max, 1.0, 0), ["get_value", "_set_value", "_get_value"]),
+    ]
+
+
+@pytest.mark.parametrize("make, names", _weakable_instances(), ids=["vt", "ft", "ft-sub", "_gc", "gc"])
+def test_weak_method_follows_the_instance(make, names):
+    obj = make()
+    gone = []
+    refs = [weakref.WeakMethod(getattr(obj, n), gone.append) for n in names]
+    for n, r in zip(names, refs):
+        m = r()
+        assert m is not None and m.__self__ is obj and m.__func__ is getattr(type(obj), n)
+        del m
+    refs[0]()()  # callable as the original bound method
+    del obj
+    gc.collect()
+    assert [r() for r in refs] == [None] * len(names) and len(gone) == len(names)
+
+
+@pytest.mark.parametrize("module, cls_name", [("mean", "Mean"), ("flag", "Flag")])
+def test_fixed_layouts_refuse_weak_methods_but_their_functions_take_weakrefs(module, cls_name):
+    cls = getattr(_module(module), cls_name)
+    obj = cls()
+    meth = "add" if cls_name == "Mean" else "__enter__"
+    with pytest.raises(TypeError, match="cannot create weak reference"):
+        weakref.WeakMethod(getattr(obj, meth))
+    assert weakref.ref(getattr(cls, meth))() is getattr(cls, meth)
+
+
+def test_weak_references_to_a_dying_function_are_cleared():
+    # A reconstruction function is held by its module's namespace alone.
+    proc = run_python("""
+        import gc, weakref
+        from Quillmoor.utils import mean
+        called = []
+        r = weakref.ref(mean.__pyx_unpickle_Mean, called.append)
+        del mean.__pyx_unpickle_Mean
+        gc.collect()
+        assert r() is None and called == [r], called
+        print("ok")
+    """)
+    assert proc.stdout.strip() == "ok"
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: VariableTimer.attempt(), "attempt() needs an argument"),
+        (lambda: FixedTimer.get_progress_by_tick(), "get_progress_by_tick() needs an argument"),
+        (lambda: VariableTimer(1, 2), "__init__() takes at most 1 positional argument (2 given)"),
+        (lambda: VariableTimer(x=1), "__init__() got an unexpected keyword argument 'x'"),
+        (lambda: VariableTimer(1, interval=2), "__init__() got multiple values for keyword argument 'interval'"),
+        (lambda: VariableTimer().attempt(1), "attempt() takes exactly 0 positional arguments (1 given)"),
+        (lambda: VariableTimer().attempt(x=1), "attempt() got an unexpected keyword argument 'x'"),
+        (lambda: VariableTimer().get_interval(x=1), "get_interval() got an unexpected keyword argument 'x'"),
+        (lambda: FixedTimer(), "__init__() takes at least 1 positional argument (0 given)"),
+        (lambda: FixedTimer(max_lag=3), "__init__() takes at least 1 positional argument (0 given)"),
+        (lambda: FixedTimer(1, 2, 3), "__init__() takes at most 2 positional arguments (3 given)"),
+        (lambda: FixedTimer(1).get_progress_by_tick(), "get_progress_by_tick() takes exactly 1 positional argument (0 given)"),
+        (lambda: FixedTimer(1).get_progress_by_tick(1, 2), "get_progress_by_tick() takes exactly 1 positional argument (2 given)"),
+        (lambda: FixedTimer(1).__reduce__(1), "__reduce_cython__() takes exactly 0 positional arguments (1 given)"),
+        (lambda: FixedTimer(1).__reduce_cython__(k=1), "__reduce_cython__() got an unexpected keyword argument 'k'"),
+        (lambda: FixedTimer(1).__setstate__(), "__setstate_cython__() takes exactly 1 positional argument (0 given)"),
+        (lambda: timers.__pyx_unpickle_FixedTimer(FixedTimer, 1), "__pyx_unpickle_FixedTimer() takes exactly 3 positional arguments (2 given)"),
+        (lambda: timers.__pyx_unpickle_FixedTimer(__pyx_checksum=1, __pyx_state=None), "__pyx_unpickle_FixedTimer() takes exactly 3 positional arguments (0 given)"),
+        (lambda: FixedTimer(1, max_lag=2, interval=3), "__init__() got multiple values for keyword argument 'interval'"),
+        (lambda: VariableTimer(**{"interval": 1, "x": 2}), "__init__() got an unexpected keyword argument 'x'"),
+        (lambda: VariableTimer.__init__(VariableTimer(), **{1: 2}), "keywords must be strings"),
+    ],
+)
+def test_argument_messages(call, message):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == message
+
+
+def test_keywords_fill_parameters_in_any_order():
+    t = FixedTimer(max_lag=3, interval=0.5)
+    pickled = state(t)
+    assert (pickled["_count"], pickled["_interval"], pickled["_max_lag"]) == (0, 0.5, 3)
+    assert t.get_progress_by_tick(tick=None) == 1.0
+    # A keyword for a required parameter, the optional one left to its default.
+    assert state(FixedTimer(interval=0.5))["_max_lag"] == 10
+
+
+def test_foreign_first_argument_is_rejected():
+    with pytest.raises(TypeError):
+        VariableTimer.attempt(FixedTimer(1))
+    with pytest.raises(TypeError):
+        FixedTimer.__dict__["attempt"](object())
