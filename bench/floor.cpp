@@ -1,12 +1,22 @@
 // _qmfloor: the floor the benchmark measures the package against.
 //
 // Each method does only the work that no implementation of the measured
-// operation can avoid: the call itself with the same arguments (through the
-// interpreter's own method descriptors, its fastest C calling path), the
+// operation can avoid: the call itself with the same arguments, the
 // module-global lookups and clock calls the operation must make, every call
 // of Python code it must make (gcv, the interpolation function, math.floor)
-// with the same objects, and the result objects it must hand back.  Nothing
-// is validated and nothing is converted beyond reading exact floats.
+// with the same objects, the checks whose failure is specified (a zero
+// interval, the flash test) and the result objects it must hand back.
+// Nothing else is validated and nothing is converted beyond reading exact
+// floats.
+//
+// The package's methods must be function objects in the class dict that bind
+// when fetched from an instance, so the interpreter calls them through its
+// general path for callables.  The floor's methods are therefore function
+// objects of a minimal type of their own (vectorcall with the instance and
+// argument-count check, a method descriptor to the interpreter, bound through
+// PyMethod_New): that is the floor.  The same methods are also reachable as
+// the interpreter's own method descriptors, under the prefix `d_`, as a
+// reference column: its specialised calls are open to built-in types only.
 //
 // The globals (perf_counter, time, math, gcv) live in this module's own
 // namespace, bound by bench/run.py to the very objects the package uses, and
@@ -15,6 +25,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 
@@ -27,6 +38,7 @@ PyObject* s_math = nullptr;
 PyObject* s_floor = nullptr;
 PyObject* s_gcv = nullptr;
 PyObject* s_unpickle = nullptr;
+PyObject* g_checksum = nullptr;  // the int pickles carry, made once
 PyObject* s_get_value = nullptr;
 PyObject* s__get_value = nullptr;
 PyObject* s__get_progress = nullptr;
@@ -79,6 +91,7 @@ inline bool call_gcv(PyObject* seconds_obj, double& out) {
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 PyTypeObject floor_type = {PyVarObject_HEAD_INIT(nullptr, 0)};
 PyTypeObject pickled_type = {PyVarObject_HEAD_INIT(nullptr, 0)};
+PyTypeObject function_type = {PyVarObject_HEAD_INIT(nullptr, 0)};
 #pragma GCC diagnostic pop
 
 // ===========================================================================
@@ -92,8 +105,10 @@ struct Floor {
     PyObject* value;   // stored or start value
     PyObject* target;  // glide target
     PyObject* record;  // glide record
-    double sum;
-    std::int32_t count;
+    PyObject* is_flash;  // the glide cell's default flash flag
+    float interval;      // a FixedTimer's, tested for zero
+    float sum;
+    std::uint32_t count;  // wraps
     std::int32_t depth;
 };
 
@@ -108,6 +123,8 @@ PyObject* floor_new(PyTypeObject* t, PyObject*, PyObject*) {
     f->value = Py_NewRef(Py_None);
     f->target = Py_NewRef(Py_None);
     f->record = Py_NewRef(Py_None);
+    f->is_flash = Py_False;
+    f->interval = 1.0f;
     return o;
 }
 
@@ -148,17 +165,31 @@ void floor_dealloc(PyObject* o) {
 
 // -- timers -------------------------------------------------------------------
 
-// attempt() that does not fire: one clock reading.
+// A FixedTimer divides by its interval: zero raises.
+inline bool nonzero(float interval) {
+    if (interval != 0.0f) return true;
+    PyErr_SetString(PyExc_ZeroDivisionError, "float division by zero");
+    return false;
+}
+
+// VariableTimer.attempt() that does not fire: one clock reading.
 PyObject* attempt_idle(PyObject*, PyObject*) {
     double now;
     if (!clock_read(now)) return nullptr;
     Py_RETURN_FALSE;
 }
 
-// FixedTimer.attempt() that fires: two clock readings, math.floor of the second.
-PyObject* fixed_attempt_fire(PyObject*, PyObject*) {
+// FixedTimer.attempt() that does not fire: one clock reading, the zero test.
+PyObject* fixed_attempt_idle(PyObject* self, PyObject*) {
     double now;
-    if (!clock_read(now)) return nullptr;
+    if (!clock_read(now) || !nonzero(F(self)->interval)) return nullptr;
+    Py_RETURN_FALSE;
+}
+
+// FixedTimer.attempt() that fires: two clock readings, math.floor of the second.
+PyObject* fixed_attempt_fire(PyObject* self, PyObject*) {
+    double now;
+    if (!clock_read(now) || !nonzero(F(self)->interval)) return nullptr;
     PyObject* math = global(s_math);
     if (!math) return nullptr;
     PyObject* floor = PyObject_GetAttr(math, s_floor);
@@ -187,17 +218,21 @@ PyObject* variable_attempt_fire(PyObject* self, PyObject*) {
     Py_RETURN_TRUE;
 }
 
-// ideal_ticks, FixedTimer.progress: one clock reading, a float result.
-PyObject* clock_property(PyObject*, void*) {
+// ideal_ticks, FixedTimer.progress: one clock reading, the zero test, a float result.
+PyObject* clock_property(PyObject* self, void*) {
     double now;
-    if (!clock_read(now)) return nullptr;
+    if (!clock_read(now) || !nonzero(F(self)->interval)) return nullptr;
     return PyFloat_FromDouble(now);
 }
 
-// VariableTimer.progress: a clock reading, gcv of the interval, a float result.
+// VariableTimer.progress: a clock reading, gcv of the interval, the zero test, a float result.
 PyObject* variable_progress(PyObject* self, void*) {
     double now, interval;
     if (!clock_read(now) || !call_gcv(F(self)->seconds_obj, interval)) return nullptr;
+    if (interval == 0.0) {
+        PyErr_SetString(PyExc_ZeroDivisionError, "float division by zero");
+        return nullptr;
+    }
     return PyFloat_FromDouble(now);
 }
 
@@ -234,9 +269,14 @@ PyObject* get_value_gliding(PyObject* self, PyObject*) {
     return r;
 }
 
-// set_value(value) with a glide in place: the clock, gcv of the delay, and the
-// new record (target, end time, delay), which the cell's state makes observable.
+// set_value(value) with a glide in place: the flash test, the clock, gcv of
+// the delay, and the new record (target, end time, delay), which the cell's
+// state makes observable.
 PyObject* set_value(PyObject* self, PyObject* value) {
+    if (F(self)->is_flash == Py_True) {
+        Py_SETREF(F(self)->value, Py_NewRef(value));
+        return Py_NewRef(self);
+    }
     double now, delay;
     if (!time_clock_read(now) || !lookups(self, {s__set_value, s__get_delay, s__get_value}) ||
         !call_gcv(F(self)->seconds_obj, delay))
@@ -265,7 +305,7 @@ inline bool add_one(Floor* self, PyObject* x) {
     else
         d = PyFloat_AsDouble(x);
     if (d == -1.0 && PyErr_Occurred()) return false;
-    self->sum += static_cast<float>(d);
+    self->sum = self->sum + static_cast<float>(d);
     self->count += 1;
     return true;
 }
@@ -277,10 +317,26 @@ PyObject* mean_add(PyObject* self, PyObject* x) {
 
 PyObject* mean_iadd(PyObject* self, PyObject* x) { return mean_add(self, x); }
 
+// A list's exact floats are added with the sum and count in registers: no
+// Python code runs between them, so nothing can observe the object.  They are
+// stored before an item whose conversion can run code.
 PyObject* mean_extend(PyObject* self, PyObject* values) {
     if (PyList_CheckExact(values)) {
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(values); ++i)
-            if (!add_one(F(self), PyList_GET_ITEM(values, i))) return nullptr;
+        Floor* f = F(self);
+        for (Py_ssize_t i = 0;; ++i) {
+            PyObject** items = reinterpret_cast<PyListObject*>(values)->ob_item;
+            Py_ssize_t n = PyList_GET_SIZE(values);
+            float sum = f->sum;
+            Py_ssize_t first = i;
+            for (; i < n && PyFloat_CheckExact(items[i]); ++i) sum = sum + static_cast<float>(PyFloat_AS_DOUBLE(items[i]));
+            f->sum = sum;
+            f->count += static_cast<std::uint32_t>(i - first);
+            if (i >= n) break;
+            PyObject* item = Py_NewRef(items[i]);
+            bool ok = add_one(f, item);
+            Py_DECREF(item);
+            if (!ok) return nullptr;
+        }
         return Py_NewRef(self);
     }
     PyObject* it = PyObject_GetIter(values);
@@ -297,7 +353,9 @@ PyObject* mean_extend(PyObject* self, PyObject* values) {
 }
 
 PyObject* mean_value(PyObject* self, void*) {
-    return PyFloat_FromDouble(static_cast<float>(F(self)->sum) / static_cast<float>(F(self)->count));
+    auto count = static_cast<std::int32_t>(F(self)->count);
+    if (count <= 0) return PyLong_FromLong(0);
+    return PyFloat_FromDouble(F(self)->sum / static_cast<float>(count));
 }
 
 // -- flag ---------------------------------------------------------------------
@@ -316,23 +374,118 @@ int flag_bool(PyObject* self) { return F(self)->depth > 0; }
 
 #define FAST(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
 
+// The interpreter's method descriptors, the reference column.
 PyMethodDef floor_methods[] = {
-    {"attempt_idle", attempt_idle, METH_NOARGS, nullptr},
-    {"fixed_attempt_fire", fixed_attempt_fire, METH_NOARGS, nullptr},
-    {"variable_attempt_fire", variable_attempt_fire, METH_NOARGS, nullptr},
-    {"get_value_idle", get_value_idle, METH_NOARGS, nullptr},
-    {"get_value_gliding", get_value_gliding, METH_NOARGS, nullptr},
-    {"set_value", set_value, METH_O, nullptr},
-    {"_get_value", FAST(stub), METH_FASTCALL, nullptr},
-    {"_get_progress", FAST(stub), METH_FASTCALL, nullptr},
-    {"_get_delay", FAST(stub), METH_FASTCALL, nullptr},
-    {"_set_value", FAST(stub), METH_FASTCALL, nullptr},
-    {"add", mean_add, METH_O, nullptr},
-    {"extend", mean_extend, METH_O, nullptr},
-    {"__enter__", FAST(flag_enter), METH_FASTCALL, nullptr},
-    {"__exit__", FAST(flag_exit), METH_FASTCALL, nullptr},
+    {"d_attempt_idle", attempt_idle, METH_NOARGS, nullptr},
+    {"d_fixed_attempt_idle", fixed_attempt_idle, METH_NOARGS, nullptr},
+    {"d_fixed_attempt_fire", fixed_attempt_fire, METH_NOARGS, nullptr},
+    {"d_variable_attempt_fire", variable_attempt_fire, METH_NOARGS, nullptr},
+    {"d_get_value_idle", get_value_idle, METH_NOARGS, nullptr},
+    {"d_get_value_gliding", get_value_gliding, METH_NOARGS, nullptr},
+    {"d_set_value", set_value, METH_O, nullptr},
+    {"d_add", mean_add, METH_O, nullptr},
+    {"d_extend", mean_extend, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
+
+// -- the floor's function objects ------------------------------------------------
+//
+// What the package's methods must at least be: an object in the class dict
+// that the interpreter calls by vectorcall with the instance in front (a
+// method descriptor, so no bound method is made for obj.method()), that
+// checks the instance's type and the argument count, and that binds through
+// PyMethod_New when fetched from an instance.  One vectorcall per method, so
+// the method's body is called directly.
+
+struct Function {
+    PyObject_HEAD
+    vectorcallfunc vectorcall;
+};
+
+[[gnu::cold, gnu::noinline]] PyObject* bad_call() {
+    PyErr_SetString(PyExc_TypeError, "a Floor method called with the wrong instance or arguments");
+    return nullptr;
+}
+
+inline bool is_floor(PyObject* o) { return PyObject_TypeCheck(o, &floor_type); }
+
+template <PyCFunction M>
+PyObject* call_noargs(PyObject*, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    if (PyVectorcall_NARGS(nargsf) != 1 || kwnames || !is_floor(args[0])) [[unlikely]]
+        return bad_call();
+    return M(args[0], nullptr);
+}
+
+template <PyCFunction M>
+PyObject* call_o(PyObject*, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    if (PyVectorcall_NARGS(nargsf) != 2 || kwnames || !is_floor(args[0])) [[unlikely]]
+        return bad_call();
+    return M(args[0], args[1]);
+}
+
+template <PyObject* (*M)(PyObject*, PyObject* const*, Py_ssize_t)>
+PyObject* call_fast(PyObject*, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (nargs < 1 || kwnames || !is_floor(args[0])) [[unlikely]]
+        return bad_call();
+    return M(args[0], args + 1, nargs - 1);
+}
+
+PyObject* function_get(PyObject* self, PyObject* obj, PyObject*) {
+    if (obj == nullptr || obj == Py_None) return Py_NewRef(self);
+    return PyMethod_New(self, obj);
+}
+
+void function_dealloc(PyObject* o) { PyObject_Free(o); }
+
+const struct {
+    const char* name;
+    vectorcallfunc call;
+} floor_functions[] = {
+    {"attempt_idle", call_noargs<attempt_idle>},
+    {"fixed_attempt_idle", call_noargs<fixed_attempt_idle>},
+    {"fixed_attempt_fire", call_noargs<fixed_attempt_fire>},
+    {"variable_attempt_fire", call_noargs<variable_attempt_fire>},
+    {"get_value_idle", call_noargs<get_value_idle>},
+    {"get_value_gliding", call_noargs<get_value_gliding>},
+    {"set_value", call_o<set_value>},
+    {"_get_value", call_fast<stub>},
+    {"_get_progress", call_fast<stub>},
+    {"_get_delay", call_fast<stub>},
+    {"_set_value", call_fast<stub>},
+    {"add", call_o<mean_add>},
+    {"extend", call_o<mean_extend>},
+    {"__enter__", call_fast<flag_enter>},
+    {"__exit__", call_fast<flag_exit>},
+};
+
+bool add_functions(PyTypeObject* t) {
+    function_type.tp_name = "_qmfloor.function";
+    function_type.tp_basicsize = sizeof(Function);
+    function_type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR;
+    function_type.tp_vectorcall_offset = offsetof(Function, vectorcall);
+    function_type.tp_call = PyVectorcall_Call;
+    function_type.tp_descr_get = function_get;
+    function_type.tp_dealloc = function_dealloc;
+    if (PyType_Ready(&function_type) < 0) return false;
+    PyObject* dict = PyType_GetDict(t);
+    if (!dict) return false;
+    bool ok = true;
+    for (const auto& d : floor_functions) {
+        Function* f = PyObject_New(Function, &function_type);
+        if (!f) {
+            ok = false;
+            break;
+        }
+        f->vectorcall = d.call;
+        ok = PyDict_SetItemString(dict, d.name, reinterpret_cast<PyObject*>(f)) == 0;
+        Py_DECREF(f);
+        if (!ok) break;
+    }
+    Py_DECREF(dict);
+    PyType_Modified(t);
+    return ok;
+}
 
 PyGetSetDef floor_getset[] = {
     {"ideal_ticks", clock_property, nullptr, nullptr, nullptr},
@@ -416,7 +569,7 @@ PyObject* pickled_reduce(PyObject* self, PyObject*) {
         PyTuple_SET_ITEM(state, i, v);
     }
     PyObject* func = global(s_unpickle);
-    PyObject* checksum = PyLong_FromLong(0x1234567);
+    PyObject* checksum = Py_NewRef(g_checksum);
     PyObject* args = func && checksum
                          ? PyTuple_Pack(3, reinterpret_cast<PyObject*>(Py_TYPE(self)), checksum, objects ? Py_None : state)
                          : nullptr;
@@ -433,7 +586,8 @@ PyObject* pickled_setstate(PyObject* self, PyObject* state) {
     Py_RETURN_NONE;
 }
 
-// unpickle(class, checksum, state): a bare instance with the state written back.
+// reconstruct_Pickled(class, checksum, state): a bare instance with the state
+// written back.  Its name is as long as the package's __pyx_unpickle_Mean.
 PyObject* unpickle(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     if (nargs != 3 || !PyType_Check(args[0])) {
         PyErr_SetString(PyExc_TypeError, "unpickle(class, checksum, state)");
@@ -460,7 +614,7 @@ PyMethodDef pickled_methods[] = {
 };
 
 PyMethodDef module_methods[] = {
-    {"unpickle", FAST(unpickle), METH_FASTCALL, nullptr},
+    {"reconstruct_Pickled", FAST(unpickle), METH_FASTCALL, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -475,12 +629,14 @@ bool intern(PyObject*& slot, const char* text) {
 
 int exec_module(PyObject* m) {
     if (!intern(s_perf_counter, "perf_counter") || !intern(s_time, "time") || !intern(s_math, "math") ||
-        !intern(s_floor, "floor") || !intern(s_gcv, "gcv") || !intern(s_unpickle, "unpickle") ||
+        !intern(s_floor, "floor") || !intern(s_gcv, "gcv") || !intern(s_unpickle, "reconstruct_Pickled") ||
         !intern(s_get_value, "get_value") || !intern(s__get_value, "_get_value") ||
         !intern(s__get_progress, "_get_progress") || !intern(s__get_delay, "_get_delay") ||
         !intern(s__set_value, "_set_value"))
         return -1;
     g_dict = Py_NewRef(PyModule_GetDict(m));
+    g_checksum = PyLong_FromLong(0x1234567);
+    if (!g_checksum) return -1;
 
     floor_as_number.nb_inplace_add = mean_iadd;
     floor_as_number.nb_bool = flag_bool;
@@ -495,7 +651,8 @@ int exec_module(PyObject* m) {
     floor_type.tp_methods = floor_methods;
     floor_type.tp_getset = floor_getset;
     floor_type.tp_as_number = &floor_as_number;
-    if (PyType_Ready(&floor_type) < 0 || PyModule_AddObjectRef(m, "Floor", reinterpret_cast<PyObject*>(&floor_type)) < 0)
+    if (PyType_Ready(&floor_type) < 0 || !add_functions(&floor_type) ||
+        PyModule_AddObjectRef(m, "Floor", reinterpret_cast<PyObject*>(&floor_type)) < 0)
         return -1;
 
     // Pickles name a class and a reconstruction function by module and name,

@@ -150,6 +150,58 @@ def test_extend_follows_a_list_that_changes_while_walked():
     assert Mean().extend(values).count == 1  # no read past the shrunk end
 
 
+class Runs:
+    """A sample whose conversion runs code: it records what the mean shows, then acts."""
+
+    def __init__(self, value, action=None):
+        self.value, self.action, self.saw = value, action, None
+
+    def __float__(self):
+        self.saw = (self.action.__self__.count, self.action.__self__.total) if self.action else None
+        if self.action:
+            self.action()
+        return self.value
+
+
+class F(float):
+    pass
+
+
+@pytest.mark.parametrize("container", [list, tuple])
+def test_extend_stores_before_a_sample_runs_code_and_reads_back_after(container):
+    m = Mean()
+    sample = Runs(5.0, m.clear)
+    m.extend(container([1.0, 2.0, sample, 3.0, 4.0]))
+    assert sample.saw == (2, 3.0)  # the floats before it were stored
+    assert (m.count, m.total) == (3, 12.0)  # and its clearing was kept
+
+
+@pytest.mark.parametrize(
+    "values",
+    [
+        [0.1, 2, 0.2, F(0.3), 0.4, True, Runs(0.5), 0.6, 2**40 + 1, 0.7],
+        [1e30, 1e-45, -0.0, 1e300, 1.0, float("nan")],
+        [F(1.5), 0.25] * 3 + [3, 0.125],
+    ],
+    ids=["mixed", "extremes", "alternating"],
+)
+@pytest.mark.parametrize("container", [list, tuple, iter])
+def test_extend_of_a_mixed_sequence_equals_adding_one_by_one(values, container):
+    one_by_one = Mean()
+    for v in values:
+        one_by_one.add(v)
+    m = Mean().extend(container(values))
+    assert m.count == one_by_one.count and repr(m.total) == repr(one_by_one.total)
+
+
+@pytest.mark.parametrize("container", [list, tuple])
+def test_extend_wraps_the_count_within_a_run_of_floats(container):
+    m = restored(INT_MAX - 1, 1.0)
+    m.extend(container([1.0, 2.0, 3.0, 4, 5.0]))
+    assert (m.count, m.total) == (-(2**31) + 3, 16.0)
+    assert m.get_value() == 0
+
+
 # -- overrides --------------------------------------------------------------------
 
 

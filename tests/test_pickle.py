@@ -66,6 +66,14 @@ def test_round_trip_every_protocol(cls, protocol):
     assert type(back) is cls and state(back) == state(obj)
 
 
+@pytest.mark.parametrize("cls", CLASSES + [glidecell.GlideCell])
+def test_a_pickle_names_its_module_once(cls):
+    # The class and its reconstruction function share one module-name string,
+    # which the pickler memoises.
+    obj = sample(cls) if cls in CLASSES else glidecell.GlideCell(max, 1.0)
+    assert pickle.dumps(obj).count(cls.__module__.encode()) == 1
+
+
 @pytest.mark.parametrize("cls", CLASSES)
 def test_copies_and_subclasses_with_attributes(cls):
     obj = sample(cls)

@@ -126,7 +126,8 @@ double progress_at(double now, double end, double delay) {
 
 constexpr Param cell_now_param_list[] = {{n_now}};
 
-bool cell_get_progress_impl(GlideCell* self, double& out, double now) {
+// Inlined into its callers, which have often just read the same record.
+[[gnu::always_inline]] inline bool cell_get_progress_impl(GlideCell* self, double& out, double now) {
     PyObject* next = self->next;
     if (next == Py_None) {
         out = 1.0;

@@ -69,22 +69,39 @@ using MeanAdd = Overridable<mean_add_impl, mean_add_params>;
     return MeanAdd::call(self, ignored, v);
 }
 
+// Adds the exact floats of an exact list or tuple from index `i` on, up to
+// the first item that is not one.  Nothing here can run Python code, so the
+// container cannot change and nothing can look at the object: the sum and the
+// count stay in registers and are stored once, before the caller goes on to
+// an item that can run code.  Returns the index of that item (or `n`).
+Py_ssize_t add_exact_floats(Mean* self, PyObject* const* items, Py_ssize_t i, Py_ssize_t n) noexcept {
+    float sum = self->sum;
+    Py_ssize_t first = i;
+    for (; i < n; ++i) {
+        PyObject* o = items[i];
+        if (!PyFloat_CheckExact(o)) break;
+        sum = sum + narrow(PyFloat_AS_DOUBLE(o));  // single precision at every addition
+    }
+    self->sum = sum;
+    // One wrapping addition for the run is the same as one per item.
+    self->count = static_cast<std::int32_t>(static_cast<std::uint32_t>(self->count) + static_cast<std::uint32_t>(i - first));
+    return i;
+}
+
 // Samples added before a failure stay added.
 bool mean_extend_impl(Mean* self, Ref& out, PyObject* values) {
     bool direct = plain(self);
     // On a plain Mean an exact float is added without running any Python
     // code: no override can exist and no conversion is needed.
     if (PyList_CheckExact(values) || PyTuple_CheckExact(values)) {
-        // The length is read again at every step: add (an override, a
-        // sample's __float__) may grow or shrink a list under us.  An item
-        // that can run Python code is held while it does.
-        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(values); ++i) {
-            PyObject* raw = PySequence_Fast_GET_ITEM(values, i);
-            if (direct && PyFloat_CheckExact(raw)) {
-                accumulate(self, narrow(PyFloat_AS_DOUBLE(raw)));
-                continue;
-            }
-            Ref item = Ref::incref(raw);
+        // The length and the items are read again after every item that ran
+        // code: add (an override, a sample's __float__) may grow or shrink a
+        // list under us.  Such an item is held while it runs.
+        for (Py_ssize_t i = 0;; ++i) {
+            if (direct)
+                i = add_exact_floats(self, PySequence_Fast_ITEMS(values), i, PySequence_Fast_GET_SIZE(values));
+            if (i >= PySequence_Fast_GET_SIZE(values)) break;
+            Ref item = Ref::incref(PySequence_Fast_GET_ITEM(values, i));
             if (!add_sample(self, item.get())) return false;
         }
     } else {

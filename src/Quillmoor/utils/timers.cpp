@@ -221,23 +221,30 @@ PyTypeObject* const type_of<FixedTimer> = &ftimer_type;
 
 // -- overridable methods: built-in implementations and declarations -----------
 
-bool ftimer_get_ideal_ticks_impl(FixedTimer* self, float& out) {
-    Ref clock = call_perf_counter();
-    if (!clock) return false;
-    if (PyFloat_CheckExact(clock.get()) && self->interval != 0.0f) {
-        double ticks = (PyFloat_AS_DOUBLE(clock.get()) - static_cast<double>(self->start_time)) /
-                       static_cast<double>(self->interval);
-        out = narrow(ticks);
-        return true;
-    }
+// (clock - start) / interval as Python computes it: for a clock that is not
+// an exact float, and for the ZeroDivisionError of a zero interval.  Out of
+// line, so that the usual reading keeps its registers.
+[[nodiscard, gnu::noinline]] bool ftimer_ideal_ticks_general(FixedTimer* self, PyObject* clock, float& out) {
     Ref start = Ref::steal(float_result(self->start_time));
     if (!start) return false;
-    Ref elapsed = Ref::steal(PyNumber_Subtract(clock.get(), start.get()));
+    Ref elapsed = Ref::steal(PyNumber_Subtract(clock, start.get()));
     if (!elapsed) return false;
     Ref interval = Ref::steal(float_result(self->interval));
     if (!interval) return false;
     Ref ticks = Ref::steal(PyNumber_TrueDivide(elapsed.get(), interval.get()));
     return ticks && to_float32(ticks.get(), out);
+}
+
+bool ftimer_get_ideal_ticks_impl(FixedTimer* self, float& out) {
+    Ref clock = call_perf_counter();
+    if (!clock) return false;
+    if (PyFloat_CheckExact(clock.get()) && self->interval != 0.0f) [[likely]] {
+        double ticks = (PyFloat_AS_DOUBLE(clock.get()) - static_cast<double>(self->start_time)) /
+                       static_cast<double>(self->interval);
+        out = narrow(ticks);
+        return true;
+    }
+    return ftimer_ideal_ticks_general(self, clock.get(), out);
 }
 constexpr Params ftimer_get_ideal_ticks_params{"get_ideal_ticks"};
 using FTimerGetIdealTicks = Overridable<ftimer_get_ideal_ticks_impl, ftimer_get_ideal_ticks_params>;
@@ -252,21 +259,19 @@ using FTimerGetIdealTicks = Overridable<ftimer_get_ideal_ticks_impl, ftimer_get_
     return Ref::steal(PyObject_GetAttr(py(self), n_ideal_ticks.get()));
 }
 
-bool ftimer_attempt_impl(FixedTimer* self, Ref& out) {
-    out = Ref::incref(Py_False);
-    if (plain(self)) {
-        float ideal;
-        if (!FTimerGetIdealTicks::call(self, ideal)) return false;
-        if (!(static_cast<double>(ideal) > static_cast<double>(self->count))) return true;
-    } else {
-        Ref ideal = ftimer_ideal_ticks_attr(self);
-        if (!ideal) return false;
-        Ref count = Ref::steal(PyLong_FromLong(self->count));
-        if (!count) return false;
-        int ahead = compare(ideal.get(), count.get(), Py_GT);
-        if (ahead < 0) return false;
-        if (!ahead) return true;
-    }
+// Whether `ideal_ticks > tick` on a subclass instance, through the attribute
+// and Python's comparison: 1, 0, or -1 with an exception set.
+[[nodiscard, gnu::noinline]] int ftimer_subclass_ahead(FixedTimer* self) {
+    Ref ideal = ftimer_ideal_ticks_attr(self);
+    if (!ideal) return -1;
+    Ref count = Ref::steal(PyLong_FromLong(self->count));
+    if (!count) return -1;
+    return compare(ideal.get(), count.get(), Py_GT);
+}
+
+// Takes the tick that attempt() found due (the lag cap applied).  Out of line:
+// an attempt that does not fire needs none of its registers.
+[[nodiscard, gnu::noinline]] bool ftimer_take_tick(FixedTimer* self) {
     Ref math = lookup_global(n_math);
     if (!math) return false;
     Ref floor = Ref::steal(PyObject_GetAttr(math.get(), n_floor.get()));
@@ -279,7 +284,21 @@ bool ftimer_attempt_impl(FixedTimer* self, Ref& out) {
     // Beyond max_lag ticks behind, the older ticks are dropped.
     if (wrap_sub(target, self->count) > self->max_lag) self->count = wrap_sub(target, self->max_lag);
     self->count = wrap_add(self->count, 1);
-    out = Ref::incref(Py_True);
+    return true;
+}
+
+bool ftimer_attempt_impl(FixedTimer* self, Ref& out) {
+    int ahead;
+    if (plain(self)) {
+        float ideal;
+        if (!FTimerGetIdealTicks::call(self, ideal)) return false;
+        ahead = static_cast<double>(ideal) > static_cast<double>(self->count);
+    } else {
+        ahead = ftimer_subclass_ahead(self);
+        if (ahead < 0) return false;
+    }
+    if (ahead && !ftimer_take_tick(self)) return false;
+    out = Ref::incref(ahead ? Py_True : Py_False);
     return true;
 }
 constexpr Params ftimer_attempt_params{"attempt"};

@@ -74,7 +74,7 @@ Name n_orig_bases{"__orig_bases__"};
 // `class <name>(*bases_as_written): pass` at the top level of the module.
 [[nodiscard]] inline Ref make_class(const char* class_name, PyObject* bases_as_written) {
     Ref name = Ref::steal(PyUnicode_FromString(class_name));
-    Ref module_name = Ref::steal(PyUnicode_FromString(g_state.def->full_name));
+    Ref module_name = Ref::steal(PyUnicode_InternFromString(g_state.def->full_name));  // as the functions
     if (!name || !module_name) return Ref();
     bool changed;
     Ref bases = resolve_bases(bases_as_written, changed);

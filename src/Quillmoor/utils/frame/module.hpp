@@ -193,7 +193,10 @@ inline PyObject* module_create(PyObject* import_spec, PyModuleDef*) {
 [[nodiscard]] inline bool execute_from_constants(const ModuleDef& m, PyObject* module) {
     if (!make_constants()) return false;
     if (!ready_function_type(g_state.function_type)) return false;
-    Ref module_name = Ref::steal(PyUnicode_FromString(m.full_name));
+    // Interned, so it is the very string the types' __module__ gives: a
+    // pickle then names the module of a class and of its reconstruction
+    // function once, and loading decodes it once.
+    Ref module_name = Ref::steal(PyUnicode_InternFromString(m.full_name));
     if (!module_name) return false;
     PyObject* modules = PyImport_GetModuleDict();
     int present = PyDict_Contains(modules, module_name.get());
