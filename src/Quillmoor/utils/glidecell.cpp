@@ -338,10 +338,15 @@ PyGetSetDef cell_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-// The class dict's order; the overridable ones give the table's slot order.
+// The class dict's order.
 const MethodDef* const cell_methods[] = {
     &CellGetValueAt::def, &CellGetValue::def,    &CellSetValue::def,
     &cell_set_value_def,  &CellGetProgress::def, &CellGetDelay::def,
+};
+
+// The published table's slots, in the order other compiled code indexes them.
+const MethodDef* const cell_table_order[] = {
+    &CellGetValueAt::def, &CellGetValue::def, &CellSetValue::def, &CellGetProgress::def, &CellGetDelay::def,
 };
 
 constexpr Member cell_members[] = {
@@ -364,6 +369,7 @@ ClassDef cell_class{
     .init = cell_init,
     .getset = cell_getset,
     .methods = cell_methods,
+    .table_order = cell_table_order,
 };
 
 // ===========================================================================

@@ -209,6 +209,11 @@ void mean_slots(PyTypeObject& t) {
 
 const MethodDef* const mean_methods[] = {&MeanAdd::def, &MeanExtend::def, &MeanClear::def, &MeanGetValue::def};
 
+// The published table's slots, in the order other compiled code indexes them.
+const MethodDef* const mean_table_order[] = {
+    &MeanAdd::def, &MeanExtend::def, &MeanClear::def, &MeanGetValue::def,
+};
+
 constexpr Member mean_members[] = {
     {"_count", MemberKind::int32, offsetof(Mean, count)},
     {"_sum", MemberKind::float32, offsetof(Mean, sum)},
@@ -226,6 +231,7 @@ ClassDef mean_class{
     .getset = mean_getset,
     .extra_slots = mean_slots,
     .methods = mean_methods,
+    .table_order = mean_table_order,
 };
 
 // ===========================================================================

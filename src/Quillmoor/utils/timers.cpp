@@ -180,6 +180,11 @@ PyGetSetDef vtimer_getset[] = {
 
 const MethodDef* const vtimer_methods[] = {&VTimerAttempt::def, &VTimerGetInterval::def, &VTimerGetProgress::def};
 
+// The published table's slots, in the order other compiled code indexes them.
+const MethodDef* const vtimer_table_order[] = {
+    &VTimerAttempt::def, &VTimerGetInterval::def, &VTimerGetProgress::def,
+};
+
 constexpr Member vtimer_members[] = {
     {"_interval", MemberKind::object, offsetof(VariableTimer, interval)},
     {"_last_time", MemberKind::float32, offsetof(VariableTimer, last_time)},
@@ -198,6 +203,7 @@ ClassDef vtimer_class{
     .init = vtimer_init,
     .getset = vtimer_getset,
     .methods = vtimer_methods,
+    .table_order = vtimer_table_order,
 };
 
 // ===========================================================================
@@ -410,6 +416,11 @@ PyGetSetDef ftimer_getset[] = {
 const MethodDef* const ftimer_methods[] = {&FTimerAttempt::def, &FTimerGetIdealTicks::def,
                                            &FTimerGetProgressByTick::def};
 
+// The published table's slots, in the order other compiled code indexes them.
+const MethodDef* const ftimer_table_order[] = {
+    &FTimerAttempt::def, &FTimerGetIdealTicks::def, &FTimerGetProgressByTick::def,
+};
+
 constexpr Member ftimer_members[] = {
     {"_count", MemberKind::int32, offsetof(FixedTimer, count)},
     {"_interval", MemberKind::float32, offsetof(FixedTimer, interval)},
@@ -429,6 +440,7 @@ ClassDef ftimer_class{
     .init = ftimer_init,
     .getset = ftimer_getset,
     .methods = ftimer_methods,
+    .table_order = ftimer_table_order,
 };
 
 // ===========================================================================

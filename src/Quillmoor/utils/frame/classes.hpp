@@ -46,6 +46,7 @@ struct ClassDef {
     PyGetSetDef* getset = nullptr;
     void (*extra_slots)(PyTypeObject&) = nullptr;
     std::span<const MethodDef* const> methods;
+    std::span<const MethodDef* const> table_order = {};  // the published table's slots, in order
 
     // derived when the class is readied
     const char* class_name = nullptr;             // the last part of dotted_name
@@ -197,7 +198,7 @@ constexpr ClassEntry class_entry{&C, ClassSlots<C>::install};
         c.checksum = PyLong_FromLong(c.checksums[0]);
         if (!c.checksum) return false;
     }
-    return fill_override_table(c.table, c.methods, c.dotted_name);
+    return fill_override_table(c.table, c.table_order, c.methods, c.dotted_name);
 }
 
 // What readying adds to the class dict: __doc__ None (readying stores the

@@ -115,26 +115,35 @@ enum class Probe { own, other, error };
     return true;
 }
 
-// The published table of overridable methods: their entries (override.hpp's
-// slot) in the order of the class's method list.  Instances point at it, and
+// The published table of overridable methods: their table_slot entries in
+// the order the class states beside its method list.  Instances point at it, and
 // the class dict holds it in a capsule for other compiled code.
 using OverrideTable = const AnyFunction*;
 constexpr std::size_t max_overridables = 8;
 
-// The class's table in the order of its method list, whose overridable
-// methods' names are interned here: the override rule looks them up by name
-// as soon as instances exist.
+// The class's table, its slots in the order the class states (other compiled
+// code indexes it), and the names of all its methods interned: the override
+// rule looks them up by name as soon as instances exist.  The table and the
+// method list must name the same overridable methods.
 [[nodiscard]] inline bool fill_override_table(AnyFunction (&table)[max_overridables],
+                                              std::span<const MethodDef* const> order,
                                               std::span<const MethodDef* const> methods, const char* class_name) {
-    std::size_t slots = 0;
+    if (order.size() > max_overridables) {
+        PyErr_Format(PyExc_SystemError, "%s: more than %zu overridable methods", class_name, max_overridables);
+        return false;
+    }
+    std::size_t slot = 0;
+    for (const MethodDef* m : order) {
+        if (!m->slot) {
+            PyErr_Format(PyExc_SystemError, "%s: %s in the table is not overridable", class_name, m->name());
+            return false;
+        }
+        table[slot++] = m->slot;
+    }
     for (const MethodDef* m : methods) {
-        if (m->slot) {
-            if (slots == max_overridables) {
-                PyErr_Format(PyExc_SystemError, "%s: more than %zu overridable methods", class_name,
-                             max_overridables);
-                return false;
-            }
-            table[slots++] = m->slot;
+        if (m->slot && std::find(order.begin(), order.end(), m) == order.end()) {
+            PyErr_Format(PyExc_SystemError, "%s: overridable %s has no slot in the table", class_name, m->name());
+            return false;
         }
         if (!intern_name(*m)) return false;
     }
