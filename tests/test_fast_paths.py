@@ -138,6 +138,7 @@ def test_restored_glide_records_of_other_shapes(cell_clock, record):
     cell = _GlideCell(lerp, 2.0, 0.0)
     state = (2.0, lerp, False, record, 0.0)
     cell.__setstate_cython__(state)
+    assert cell.next_value == 10.0 and cell.delay == record[2]  # read by indexing, whatever the shape
     cell_clock.now = 101.0
     if len(record) == 4:
         with pytest.raises(ValueError, match="too many values"):

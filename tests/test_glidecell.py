@@ -302,6 +302,11 @@ def test_hostile_record_properties_and_iterable_record():
             getattr(cell, name)
     cell.__setstate__((1.0, lerp, False, [8.0, 10.0, 4.0], 0.0))
     assert cell._get_value(9.0) == 6.0 and cell._get_progress(9.0) == 0.75
+    # A record too short for the property's index: the error, not a read past its end.
+    cell.__setstate__((1.0, lerp, False, (8.0,), 0.0))
+    assert cell.next_value == 8.0
+    with pytest.raises(IndexError):
+        cell.delay
 
 
 @pytest.mark.parametrize(
