@@ -258,6 +258,7 @@ const Params reduce_params{"__reduce_cython__"};
 char g_pickle_docs[2][96] = {};
 
 [[nodiscard]] inline bool make_pickle_docs() {
+    if (*g_pickle_docs[1]) return true;  // both made (the last one last) for an earlier class
     const Params* params[] = {&reduce_params, &setstate_params};
     for (int i = 0; i < 2; ++i) {
         char signature[80];
