@@ -136,9 +136,8 @@ PyObject* curve_vectorcall(PyObject* callable, PyObject* const* args, size_t nar
 
 // -- methods --------------------------------------------------------------------
 
-constexpr Param curve_at_param_list[] = {{n_progress}};
+constexpr Param curve_at_param_list[] = {{.name = n_progress, .annotation = "float"}};
 const Params curve_at_params{"at", curve_at_param_list};
-const Annotation curve_at_annotations[] = {{n_progress.text, "float"}, {nullptr, nullptr}};
 
 PyObject* curve_at_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* progress;
@@ -147,7 +146,7 @@ PyObject* curve_at_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     if (!to_double(progress, p)) return nullptr;
     return PyFloat_FromDouble(curve_value(as<Curve>(self), p));
 }
-const MethodDef curve_at_def = method<curve_at_entry>(curve_at_params, curve_at_annotations);
+const MethodDef curve_at_def = method<curve_at_entry>(curve_at_params);
 
 // A named curve pickles as a reference to the module attribute of its name;
 // a Bézier as the call that makes it again.
@@ -252,10 +251,11 @@ const MethodDef* const curve_methods[] = {&curve_at_def, &curve_reduce_def};
 // cubic_bezier()
 // ===========================================================================
 
-constexpr Param cubic_bezier_param_list[] = {{n_x1}, {n_y1}, {n_x2}, {n_y2}};
+constexpr Param cubic_bezier_param_list[] = {{.name = n_x1, .annotation = "float"},
+                                             {.name = n_y1, .annotation = "float"},
+                                             {.name = n_x2, .annotation = "float"},
+                                             {.name = n_y2, .annotation = "float"}};
 const Params cubic_bezier_params{"cubic_bezier", cubic_bezier_param_list};
-const Annotation cubic_bezier_annotations[] = {
-    {n_x1.text, "float"}, {n_y1.text, "float"}, {n_x2.text, "float"}, {n_y2.text, "float"}, {nullptr, nullptr}};
 
 // The CSS rule: the x of both control points in [0, 1], so that every
 // progress has one value; y may overshoot but must be finite.
@@ -282,8 +282,7 @@ PyObject* cubic_bezier_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     return new_curve(nullptr, easing::make_bezier(v[0], v[1], v[2], v[3]), n_cubic_bezier.get()).release();
 }
 
-const MethodDef cubic_bezier_def{cubic_bezier_params, cubic_bezier_entry, nullptr, MethodDef::function,
-                                 cubic_bezier_annotations};
+const MethodDef cubic_bezier_def{cubic_bezier_params, cubic_bezier_entry, nullptr, MethodDef::function};
 
 // ===========================================================================
 // The module

@@ -39,11 +39,8 @@ PyObject* flag_exit_entry(PyObject* self, PyObject* const*, Py_ssize_t, PyObject
 
 const Params flag_enter_params{"__enter__"};
 const Params flag_exit_params{"__exit__"};
-constexpr Annotation flag_variadic_annotations[] = {{"args", "t.Any"}, {"kwargs", "t.Any"}, {nullptr, nullptr}};
-const MethodDef flag_enter_def =
-    method<flag_enter_entry>(flag_enter_params, flag_variadic_annotations, MethodDef::variadic_method);
-const MethodDef flag_exit_def =
-    method<flag_exit_entry>(flag_exit_params, flag_variadic_annotations, MethodDef::variadic_method);
+const MethodDef flag_enter_def = method<flag_enter_entry>(flag_enter_params, MethodDef::variadic_method);
+const MethodDef flag_exit_def = method<flag_exit_entry>(flag_exit_params, MethodDef::variadic_method);
 
 // -- construction, properties and number slots ------------------------------------
 

@@ -248,7 +248,7 @@ using CellSetValue = Overridable<cell_set_value_impl, cell_set_value_params>;
 // -- methods that are not overridable ------------------------------------------
 
 // set_value(value, **kw): `flash` among the keywords, else the cell's own flag.
-constexpr Param cell_public_set_value_params[] = {{n_value}};
+constexpr Param cell_public_set_value_params[] = {{.name = n_value, .annotation = "t.Any"}};
 constexpr char cell_set_value_extra[] = "kw";  // the dict of further keywords
 const Params cell_public_set_value{"set_value", cell_public_set_value_params, cell_set_value_extra};
 
@@ -263,8 +263,7 @@ PyObject* cell_set_value_entry(PyObject* o, PyObject* const* args, Py_ssize_t na
     if (!CellSetValue::call(self, ignored, value, flash.get())) return nullptr;
     return Py_NewRef(o);
 }
-const Annotation cell_set_value_annotations[] = {{n_value.text, "t.Any"}, {cell_set_value_extra, "t.Any"}, {nullptr, nullptr}};
-const MethodDef cell_set_value_def = method<cell_set_value_entry>(cell_public_set_value, cell_set_value_annotations);
+const MethodDef cell_set_value_def = method<cell_set_value_entry>(cell_public_set_value);
 
 // -- construction and properties ------------------------------------------------
 

@@ -123,10 +123,9 @@ bool mean_extend_impl(Mean* self, Ref& out, PyObject* values) {
     out = Ref::incref(py(self));
     return true;
 }
-constexpr Param mean_extend_param_list[] = {{n_values}};
-const Annotation mean_extend_annotations[] = {{n_values.text, "t.Iterable[float]"}, {nullptr, nullptr}};
+constexpr Param mean_extend_param_list[] = {{.name = n_values, .annotation = "t.Iterable[float]"}};
 constexpr Params mean_extend_params{"extend", mean_extend_param_list};
-using MeanExtend = Overridable<mean_extend_impl, mean_extend_params, mean_extend_annotations>;
+using MeanExtend = Overridable<mean_extend_impl, mean_extend_params>;
 
 bool mean_clear_impl(Mean* self, Ref& out) {
     self->sum = 0.0f;

@@ -345,11 +345,10 @@ bool ftimer_get_progress_by_tick_impl(FixedTimer* self, float& out, PyObject* ti
     Ref progress = Ref::steal(PyNumber_Subtract(k_one.get(), ahead.get()));
     return progress && to_float32(progress.get(), out);
 }
-constexpr Param ftimer_tick_param_list[] = {{n_tick, nullptr, Accept::int_or_none}};
-const Annotation ftimer_tick_annotations[] = {{n_tick.text, "t.Optional[int]"}, {nullptr, nullptr}};
+constexpr Param ftimer_tick_param_list[] = {
+    {.name = n_tick, .accept = Accept::int_or_none, .annotation = "t.Optional[int]"}};
 constexpr Params ftimer_get_progress_by_tick_params{"get_progress_by_tick", ftimer_tick_param_list};
-using FTimerGetProgressByTick =
-    Overridable<ftimer_get_progress_by_tick_impl, ftimer_get_progress_by_tick_params, ftimer_tick_annotations>;
+using FTimerGetProgressByTick = Overridable<ftimer_get_progress_by_tick_impl, ftimer_get_progress_by_tick_params>;
 
 // -- construction and properties ------------------------------------------------
 

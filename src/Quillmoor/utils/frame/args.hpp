@@ -23,7 +23,12 @@ struct Param {
     const Name& name;
     const Constant* default_value = nullptr;  // null: required
     Accept accept = Accept::any;
+    const char* annotation = nullptr;  // source text for __annotations__, never evaluated; null: none
 };
+
+// What **kwargs (and a variadic method's *args) are annotated with: the
+// method reads them itself, so any value may come.
+constexpr char any_annotation[] = "t.Any";
 
 // A parameter list.  The counts follow from the array: the parameters with a
 // default come last, and those before them are required.

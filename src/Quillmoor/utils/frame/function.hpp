@@ -30,25 +30,19 @@ using Entry = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t na
 constexpr PyTypeObject static_type_object() { return {PyVarObject_HEAD_INIT(nullptr, 0)}; }
 #pragma GCC diagnostic pop
 
-struct Annotation {
-    const char* param;
-    const char* text;  // source text of the annotation, never evaluated
-};
-
 // Any function pointer, as a table of overridable methods stores them.
 using AnyFunction = void (*)();
 
 struct MethodDef {
     enum Binding : unsigned char {
         method,            // first argument is the instance, checked against the owner type
-        variadic_method,   // the same, for methods declared with *args and **kwargs
+        variadic_method,   // the same, for methods declared with *args and **kwargs (variadic_names)
         function,          // module-level function, no instance
     };
     const Params& params;  // its name and parameters: messages and the signature derive from them
     Entry entry;
     vectorcallfunc call = nullptr;            // for methods: method_call<entry>; make them with method<>()
     Binding binding = method;
-    const Annotation* annotations = nullptr;  // terminated by {nullptr, nullptr}
     AnyFunction slot = nullptr;               // an overridable method's entry in its class's table
     // Version tag of the last type whose class-level lookup of this name found
     // this very function (see override.hpp); 0 when none.
@@ -109,10 +103,13 @@ PyObject* method_call(PyObject* callable, PyObject* const* args, size_t nargsf, 
 
 // A method definition; the entry is a template argument so that its call is direct.
 template <Entry E>
-constexpr MethodDef method(const Params& params, const Annotation* annotations = nullptr,
-                           MethodDef::Binding binding = MethodDef::method, AnyFunction slot = nullptr) {
-    return {params, E, method_call<E>, binding, annotations, slot};
+constexpr MethodDef method(const Params& params, MethodDef::Binding binding = MethodDef::method,
+                           AnyFunction slot = nullptr) {
+    return {params, E, method_call<E>, binding, slot};
 }
+
+// The names a variadic method's signature and annotations give its extras.
+constexpr const char* variadic_names[] = {"args", "kwargs"};
 
 inline PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     auto* f = reinterpret_cast<FunctionObject*>(callable);
@@ -173,7 +170,8 @@ inline PyObject* function_get_annotations(PyObject* self, void*) {
 // "($self, a, b=1)" and its variants, from the parameter list.
 inline PyObject* function_get_text_signature(PyObject* self, void*) {
     const MethodDef& def = *reinterpret_cast<FunctionObject*>(self)->def;
-    if (def.binding == MethodDef::variadic_method) return PyUnicode_FromString("($self, /, *args, **kwargs)");
+    if (def.binding == MethodDef::variadic_method)
+        return PyUnicode_FromFormat("($self, /, *%s, **%s)", variadic_names[0], variadic_names[1]);
     char text[280];
     if (def.binding == MethodDef::function) {
         if (!format_params(def.params, text, sizeof text)) return nullptr;
@@ -262,18 +260,33 @@ template <class Fill>
     });
 }
 
+// __annotations__ as the parameter list states them; the extras a method
+// reads itself take any value.
+inline Ref make_annotations(const MethodDef& def) {
+    Ref annotations = Ref::steal(PyDict_New());
+    if (!annotations) return Ref();
+    auto add = [&](const char* param, const char* text) {
+        Ref value = Ref::steal(PyUnicode_FromString(text));
+        return value && PyDict_SetItemString(annotations.get(), param, value.get()) == 0;
+    };
+    const Params& p = def.params;
+    for (Py_ssize_t i = 0; i < p.count; ++i)
+        if (p.params[i].annotation && !add(p.params[i].name.text, p.params[i].annotation)) return Ref();
+    if (p.extra_keywords && !add(p.extra_keywords, any_annotation)) return Ref();
+    if (def.binding == MethodDef::variadic_method)
+        for (const char* name : variadic_names)
+            if (!add(name, any_annotation)) return Ref();
+    return annotations;
+}
+
 // A new function object.  `owner` is the class for methods, null for module functions.
 inline Ref make_function(const MethodDef& def, PyTypeObject* owner, const char* class_name, PyObject* module_name) {
     if (!intern_name(def)) return Ref();
     Ref name = Ref::incref(def.interned_name);
     Ref qualname = class_name ? Ref::steal(PyUnicode_FromFormat("%s.%s", class_name, def.name())) : Ref::incref(name.get());
     if (!qualname) return Ref();
-    Ref annotations = Ref::steal(PyDict_New());
+    Ref annotations = make_annotations(def);
     if (!annotations) return Ref();
-    for (const Annotation* a = def.annotations; a && a->param; ++a) {
-        Ref text = Ref::steal(PyUnicode_FromString(a->text));
-        if (!text || PyDict_SetItemString(annotations.get(), a->param, text.get()) < 0) return Ref();
-    }
     // The namespace is held by the module state while the module executes,
     // which is when functions are made; a bare dict stands in otherwise.
     Ref globals = g_state.dict ? Ref::incref(g_state.dict) : Ref::steal(PyDict_New());

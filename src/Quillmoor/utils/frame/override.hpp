@@ -231,13 +231,13 @@ struct ArgOf<PyObject*> {
 
 // ---- the declaration --------------------------------------------------------
 
-template <auto Impl, const Params& P, const Annotation* Annotations = nullptr>
+template <auto Impl, const Params& P>
 struct Overridable;
 
 // An overridable method, declared once from its built-in implementation
 //     bool impl(Self* self, R& out, A... args)
-// (R is float, double or Ref), its parameter list (whose name is the method's
-// Python name), and the annotations of its parameters if it has any:
+// (R is float, double or Ref) and its parameter list (whose name is the
+// method's Python name, and whose parameters carry their annotations):
 //  - def: the method object's definition, for the class's method list;
 //  - python_entry: what a call from Python runs: parse, convert, built-in;
 //  - call(self, out, args...): the internal call, as the class's own code
@@ -246,9 +246,8 @@ struct Overridable;
 //  - table_slot(self, args..., skip_dispatch): its entry in the published
 //    table, returning R (a new reference for objects), or -1.0 or null with
 //    an exception set.
-template <class Self, class R, class... A, bool (*Impl)(Self*, R&, A...), const Params& P,
-          const Annotation* Annotations>
-struct Overridable<Impl, P, Annotations> {
+template <class Self, class R, class... A, bool (*Impl)(Self*, R&, A...), const Params& P>
+struct Overridable<Impl, P> {
     static_assert(P.count == sizeof...(A), "one parameter per argument of the implementation");
 
     [[nodiscard, gnu::always_inline]] static bool call(Self* self, R& out, A... args) {
@@ -269,8 +268,7 @@ struct Overridable<Impl, P, Annotations> {
         return convert_and_run(reinterpret_cast<Self*>(self), given, std::index_sequence_for<A...>{});
     }
 
-    static inline const MethodDef def = method<python_entry>(P, Annotations, MethodDef::method,
-                                                             reinterpret_cast<AnyFunction>(&table_slot));
+    static inline const MethodDef def = method<python_entry>(P, MethodDef::method, reinterpret_cast<AnyFunction>(&table_slot));
 
 private:
     // Out of line, so that the internal call costs plain instances no registers.
