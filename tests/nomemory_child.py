@@ -136,17 +136,17 @@ def sweep_operation(name, setup, run, report):
 
 def child_operations(module, skip, fd):
     """Runs the operation table of `module`, from operation number `skip` on."""
-    import test_nomemory
+    import support
 
-    test_nomemory.fix_clocks()
+    support.fix_clocks()
     gc.disable()
     gc.freeze()  # what is loaded by now is left out of the many collections below
     progress = os.fdopen(fd, "w", buffering=1)
-    for index, (name, setup, run) in enumerate(test_nomemory.OBJECT_OPERATIONS[module]):
+    for index, row in enumerate(support.OPERATIONS[module]):
         if index < skip:
             continue
-        count, faults = sweep_operation(name, setup, run, lambda n: progress.write(f"at {index} {n}\n"))
-        print(json.dumps({"op": name, "count": count, "faults": faults}), flush=True)
+        count, faults = sweep_operation(row.name, row.setup, row.run, lambda n: progress.write(f"at {index} {n}\n"))
+        print(json.dumps({"op": row.name, "count": count, "faults": faults}), flush=True)
 
 
 def module_contents(module):

@@ -15,18 +15,11 @@ from pathlib import Path
 
 import pytest
 
-from conftest import run_python
+from support import ENTRY, MODULES, functions, run_python
 from readme_examples import examples
 
 ROOT = Path(__file__).resolve().parent.parent
-MODULES = ["timers", "glidecell", "mean", "flag", "easing"]
-CLASSES = [
-    ("timers", "VariableTimer"),
-    ("timers", "FixedTimer"),
-    ("glidecell", "_GlideCell"),
-    ("mean", "Mean"),
-    ("flag", "Flag"),
-]
+CLASSES = [(e.cls.__module__.rpartition(".")[2], e.cls.__name__) for e in ENTRY.values()]
 INSTALLED = os.environ.get("QM_INSTALLED") == "1"
 
 
@@ -67,28 +60,15 @@ def test_demo_runs_and_shows_every_module():
 # ---- signatures --------------------------------------------------------------
 
 def compiled_functions():
-    """(id, function, owner class or None) for every method object and reconstruction function."""
-    out = []
-    for module in MODULES:
-        m = importlib.import_module(f"Quillmoor.utils.{module}")
-        for name, obj in vars(m).items():
-            if name.startswith("__pyx_unpickle_"):
-                out.append(pytest.param(obj, None, id=name))
-    for module, cls_name in CLASSES:
-        cls = cls_of(module, cls_name)
-        for name, obj in vars(cls).items():
-            if callable(obj) and type(obj).__name__ in ("compiled_function", "method_descriptor"):
-                out.append(pytest.param(obj, cls, id=f"{cls_name}.{name}"))
-    return out
+    """(function, owner class or None) for every method object and reconstruction function."""
+    return [pytest.param(f, owner, id=f"{owner.__name__}.{name}" if owner else name)
+            for _, owner, name, f in functions()
+            if (owner in ENTRY and type(f).__name__ in ("compiled_function", "method_descriptor"))
+            or name.startswith("__pyx_unpickle_")]
 
 
 def make(cls):
-    args = {
-        "VariableTimer": (1.0,),
-        "FixedTimer": (1.0,),
-        "_GlideCell": (lambda a, b, p: b, 1.0, 0.0),
-    }.get(cls.__name__, ())
-    return cls(*args)
+    return ENTRY[cls].make()
 
 
 @pytest.mark.parametrize(("func", "owner"), compiled_functions())
@@ -158,7 +138,7 @@ def test_generic_glide_cell_shows_the_constructor():
 def test_signature_defaults_are_the_real_defaults(module, name, timers_clock):  # one start time for both
     cls = cls_of(module, name)
     params = inspect.signature(cls).parameters.values()
-    positional = {"VariableTimer": (), "FixedTimer": (1.0,), "_GlideCell": (lambda a, b, p: b, 1.0)}[name]
+    positional = ENTRY[cls].args
     defaults = [p.default for p in params if p.default is not p.empty]
     plain, spelled = cls(*positional), cls(*positional, *defaults)
     assert plain.__reduce__()[1:] == spelled.__reduce__()[1:]

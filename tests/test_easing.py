@@ -227,15 +227,8 @@ def test_a_start_of_none_gives_the_target():
 
 
 @pytest.mark.parametrize(("call", "message"), [
-    (lambda: easing.quad_in(1.0, 2.0), "quad_in() takes exactly 3 positional arguments (2 given)"),
-    (lambda: easing.quad_in(1.0, 2.0, 0.5, 1), "quad_in() takes exactly 3 positional arguments (4 given)"),
-    (lambda: easing.quad_in(1.0, 2.0, 0.5, x=1), "quad_in() got an unexpected keyword argument 'x'"),
-    (lambda: easing.quad_in(1.0, 2.0, start=1), "quad_in() got multiple values for keyword argument 'start'"),
-    (lambda: cubic_bezier(0, 0, 1, 1)(1.0), "cubic_bezier() takes exactly 3 positional arguments (1 given)"),
     (lambda: easing.quad_in(1.0, 2.0, "x"), "must be real number, not str"),
-    (lambda: easing.quad_in.at(), "at() takes exactly 1 positional argument (0 given)"),
     (lambda: easing.quad_in.at(None), "must be real number, not NoneType"),
-    (lambda: cubic_bezier(0, 0, 1), "cubic_bezier() takes exactly 4 positional arguments (3 given)"),
     (lambda: cubic_bezier(0, 0, 1, "1"), "must be real number, not str"),
     (lambda: Curve(), "cannot create 'Quillmoor.utils.easing.Curve' instances"),
 ])

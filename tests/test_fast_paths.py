@@ -10,7 +10,7 @@ import pickle
 
 import pytest
 
-from conftest import lerp
+from support import lerp
 from Quillmoor.utils import mean, timers
 from Quillmoor.utils.glidecell import GlideCell, _GlideCell
 from Quillmoor.utils.mean import Mean

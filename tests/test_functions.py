@@ -2,7 +2,6 @@
 and the argument handling every method shares."""
 
 import gc
-import importlib
 import inspect
 import types
 import typing
@@ -10,8 +9,8 @@ import weakref
 
 import pytest
 
-from conftest import run_python, state
-from Quillmoor.utils import timers
+from support import ENTRY, functions, lerp, module, run_python, state
+from Quillmoor.utils import easing, timers
 from Quillmoor.utils.flag import Flag
 from Quillmoor.utils.glidecell import _GlideCell
 from Quillmoor.utils.mean import Mean
@@ -34,25 +33,8 @@ def test_method_objects_carry_names_and_annotations():
     assert FixedTimer.get_progress_by_tick(timer, None) == 1.0
 
 
-def _module(name):
-    return importlib.import_module(f"Quillmoor.utils.{name}")
-
-
-def _compiled_functions():
-    """Every method object and reconstruction function of the four modules."""
-    out = []
-    for name in ("timers", "glidecell", "mean", "flag"):
-        m = _module(name)
-        for obj in list(vars(m).values()):
-            if isinstance(obj, type) and obj.__module__ == m.__name__:
-                out += [(m, f) for f in vars(obj).values() if type(f).__name__ == "compiled_function"]
-            elif type(obj).__name__ == "compiled_function":
-                out.append((m, obj))
-    return out
-
-
 def test_method_objects_expose_their_modules_namespace_read_only():
-    found = _compiled_functions()
+    found = [(m, f) for m, _, _, f in functions() if type(f).__name__ == "compiled_function"]
     assert len(found) > 30
     for m, f in found:
         assert f.__globals__ is vars(m), f
@@ -61,7 +43,7 @@ def test_method_objects_expose_their_modules_namespace_read_only():
 
 
 @pytest.mark.parametrize(
-    "module, path, hints",
+    "module_name, path, hints",
     [
         ("timers", "FixedTimer.get_progress_by_tick", {"tick": typing.Optional[int]}),
         ("mean", "Mean.extend", {"values": typing.Iterable[float]}),
@@ -71,9 +53,9 @@ def test_method_objects_expose_their_modules_namespace_read_only():
         ("timers", "VariableTimer.attempt", {}),
     ],
 )
-def test_type_hints_resolve_from_the_module(module, path, hints):
+def test_type_hints_resolve_from_the_module(module_name, path, hints):
     cls_name, meth = path.split(".")
-    cls = getattr(_module(module), cls_name)
+    cls = getattr(module(module_name), cls_name)
     func = getattr(cls, meth)
     assert typing.get_type_hints(func) == hints
     assert inspect.get_annotations(func, eval_str=True) == hints
@@ -120,9 +102,9 @@ def test_weak_method_follows_the_instance(make, names):
     assert [r() for r in refs] == [None] * len(names) and len(gone) == len(names)
 
 
-@pytest.mark.parametrize("module, cls_name", [("mean", "Mean"), ("flag", "Flag")])
-def test_fixed_layouts_refuse_weak_methods_but_their_functions_take_weakrefs(module, cls_name):
-    cls = getattr(_module(module), cls_name)
+@pytest.mark.parametrize("module_name, cls_name", [("mean", "Mean"), ("flag", "Flag")])
+def test_fixed_layouts_refuse_weak_methods_but_their_functions_take_weakrefs(module_name, cls_name):
+    cls = getattr(module(module_name), cls_name)
     obj = cls()
     meth = "add" if cls_name == "Mean" else "__enter__"
     with pytest.raises(TypeError, match="cannot create weak reference"):
@@ -145,36 +127,67 @@ def test_weak_references_to_a_dying_function_are_cleared():
     assert proc.stdout.strip() == "ok"
 
 
-@pytest.mark.parametrize(
-    "call, message",
-    [
-        (lambda: VariableTimer.attempt(), "attempt() needs an argument"),
-        (lambda: FixedTimer.get_progress_by_tick(), "get_progress_by_tick() needs an argument"),
-        (lambda: VariableTimer(1, 2), "__init__() takes at most 1 positional argument (2 given)"),
-        (lambda: VariableTimer(x=1), "__init__() got an unexpected keyword argument 'x'"),
-        (lambda: VariableTimer(1, interval=2), "__init__() got multiple values for keyword argument 'interval'"),
-        (lambda: VariableTimer().attempt(1), "attempt() takes exactly 0 positional arguments (1 given)"),
-        (lambda: VariableTimer().attempt(x=1), "attempt() got an unexpected keyword argument 'x'"),
-        (lambda: VariableTimer().get_interval(x=1), "get_interval() got an unexpected keyword argument 'x'"),
-        (lambda: FixedTimer(), "__init__() takes at least 1 positional argument (0 given)"),
-        (lambda: FixedTimer(max_lag=3), "__init__() takes at least 1 positional argument (0 given)"),
-        (lambda: FixedTimer(1, 2, 3), "__init__() takes at most 2 positional arguments (3 given)"),
-        (lambda: FixedTimer(1).get_progress_by_tick(), "get_progress_by_tick() takes exactly 1 positional argument (0 given)"),
-        (lambda: FixedTimer(1).get_progress_by_tick(1, 2), "get_progress_by_tick() takes exactly 1 positional argument (2 given)"),
-        (lambda: FixedTimer(1).__reduce__(1), "__reduce_cython__() takes exactly 0 positional arguments (1 given)"),
-        (lambda: FixedTimer(1).__reduce_cython__(k=1), "__reduce_cython__() got an unexpected keyword argument 'k'"),
-        (lambda: FixedTimer(1).__setstate__(), "__setstate_cython__() takes exactly 1 positional argument (0 given)"),
-        (lambda: timers.__pyx_unpickle_FixedTimer(FixedTimer, 1), "__pyx_unpickle_FixedTimer() takes exactly 3 positional arguments (2 given)"),
-        (lambda: timers.__pyx_unpickle_FixedTimer(__pyx_checksum=1, __pyx_state=None), "__pyx_unpickle_FixedTimer() takes exactly 3 positional arguments (0 given)"),
-        (lambda: FixedTimer(1, max_lag=2, interval=3), "__init__() got multiple values for keyword argument 'interval'"),
-        (lambda: VariableTimer(**{"interval": 1, "x": 2}), "__init__() got an unexpected keyword argument 'x'"),
-        (lambda: VariableTimer.__init__(VariableTimer(), **{1: 2}), "keywords must be strings"),
-    ],
-)
-def test_argument_messages(call, message):
+# Every message of the one argument parser (and of a method called without its
+# instance): (the class whose sample the call is given, or None; the call; the
+# message).  A refused call changes nothing.
+ARGUMENT_MESSAGES = [
+    (VariableTimer, lambda _: VariableTimer.attempt(), "attempt() needs an argument"),
+    (FixedTimer, lambda _: FixedTimer.get_progress_by_tick(), "get_progress_by_tick() needs an argument"),
+    (VariableTimer, lambda _: VariableTimer(1, 2), "__init__() takes at most 1 positional argument (2 given)"),
+    (VariableTimer, lambda t: t.__init__(x=1), "__init__() got an unexpected keyword argument 'x'"),
+    (VariableTimer, lambda t: t.__init__(1, interval=2), "__init__() got multiple values for keyword argument 'interval'"),
+    (VariableTimer, lambda _: VariableTimer(**{"interval": 1, "x": 2}), "__init__() got an unexpected keyword argument 'x'"),
+    (VariableTimer, lambda t: t.__init__(**{1: 2}), "keywords must be strings"),
+    (VariableTimer, lambda t: t.attempt(1), "attempt() takes exactly 0 positional arguments (1 given)"),
+    (VariableTimer, lambda t: t.attempt(x=1), "attempt() got an unexpected keyword argument 'x'"),
+    (VariableTimer, lambda t: t.get_interval(x=1), "get_interval() got an unexpected keyword argument 'x'"),
+    (FixedTimer, lambda _: FixedTimer(), "__init__() takes at least 1 positional argument (0 given)"),
+    (FixedTimer, lambda t: t.__init__(max_lag=3), "__init__() takes at least 1 positional argument (0 given)"),
+    (FixedTimer, lambda t: t.__init__(1, 2, 3), "__init__() takes at most 2 positional arguments (3 given)"),
+    (FixedTimer, lambda t: t.__init__(1, max_lag=2, interval=3), "__init__() got multiple values for keyword argument 'interval'"),
+    (FixedTimer, lambda t: t.get_progress_by_tick(), "get_progress_by_tick() takes exactly 1 positional argument (0 given)"),
+    (FixedTimer, lambda t: t.get_progress_by_tick(1, 2), "get_progress_by_tick() takes exactly 1 positional argument (2 given)"),
+    (FixedTimer, lambda t: t.__reduce__(1), "__reduce_cython__() takes exactly 0 positional arguments (1 given)"),
+    (FixedTimer, lambda t: t.__reduce_cython__(k=1), "__reduce_cython__() got an unexpected keyword argument 'k'"),
+    (FixedTimer, lambda t: t.__setstate__(), "__setstate_cython__() takes exactly 1 positional argument (0 given)"),
+    (FixedTimer, lambda _: timers.__pyx_unpickle_FixedTimer(FixedTimer, 1), "__pyx_unpickle_FixedTimer() takes exactly 3 positional arguments (2 given)"),
+    (FixedTimer, lambda _: timers.__pyx_unpickle_FixedTimer(__pyx_checksum=1, __pyx_state=None), "__pyx_unpickle_FixedTimer() takes exactly 3 positional arguments (0 given)"),
+    (_GlideCell, lambda c: c.set_value(1.0, True), "set_value() takes exactly 1 positional argument (2 given)"),
+    (_GlideCell, lambda c: c.__init__(lerp), "__init__() takes at least 2 positional arguments (1 given)"),
+    (_GlideCell, lambda c: c.__init__(1, 2, 3, 4, 5), "__init__() takes at most 4 positional arguments (5 given)"),
+    (_GlideCell, lambda c: c._set_value(1.0), "_set_value() takes exactly 2 positional arguments (1 given)"),
+    (Mean, lambda m: m.add(), "add() takes exactly 1 positional argument (0 given)"),
+    (Mean, lambda m: m.add(1, 2), "add() takes exactly 1 positional argument (2 given)"),
+    (Mean, lambda m: m.add(x=1), "add() got an unexpected keyword argument 'x'"),
+    (Mean, lambda m: m.add(1, value=2), "add() got multiple values for keyword argument 'value'"),
+    (Mean, lambda m: m.extend(), "extend() takes exactly 1 positional argument (0 given)"),
+    (Mean, lambda m: m.clear(1), "clear() takes exactly 0 positional arguments (1 given)"),
+    (Mean, lambda m: m.get_value(x=1), "get_value() got an unexpected keyword argument 'x'"),
+    (Mean, lambda m: m.__init__(1), "__init__() takes exactly 0 positional arguments (1 given)"),
+    (Mean, lambda m: m.__init__(x=1), "__init__() got an unexpected keyword argument 'x'"),
+    (Flag, lambda f: f.__init__(1), "__init__() takes exactly 0 positional arguments (1 given)"),
+    (Flag, lambda f: f.__init__(x=1), "__init__() got an unexpected keyword argument 'x'"),
+    (Flag, lambda _: Flag.__enter__(), "unbound method Flag.__enter__() needs an argument"),
+    (Flag, lambda _: Flag.__exit__(), "unbound method Flag.__exit__() needs an argument"),
+    (None, lambda _: easing.quad_in(1.0, 2.0), "quad_in() takes exactly 3 positional arguments (2 given)"),
+    (None, lambda _: easing.quad_in(1.0, 2.0, 0.5, 1), "quad_in() takes exactly 3 positional arguments (4 given)"),
+    (None, lambda _: easing.quad_in(1.0, 2.0, 0.5, x=1), "quad_in() got an unexpected keyword argument 'x'"),
+    (None, lambda _: easing.quad_in(1.0, 2.0, start=1), "quad_in() got multiple values for keyword argument 'start'"),
+    (None, lambda _: easing.cubic_bezier(0, 0, 1, 1)(1.0), "cubic_bezier() takes exactly 3 positional arguments (1 given)"),
+    (None, lambda _: easing.quad_in.at(), "at() takes exactly 1 positional argument (0 given)"),
+    (None, lambda _: easing.cubic_bezier(0, 0, 1), "cubic_bezier() takes exactly 4 positional arguments (3 given)"),
+]
+
+
+@pytest.mark.parametrize("cls, call, message", ARGUMENT_MESSAGES, ids=[m for _, _, m in ARGUMENT_MESSAGES])
+def test_argument_messages(cls, call, message):
+    obj = ENTRY[cls].sample() if cls else None
+    before = state(obj) if obj is not None else None
     with pytest.raises(TypeError) as info:
-        call()
+        call(obj)
     assert str(info.value) == message
+    if obj is not None:
+        assert state(obj) == before
 
 
 def test_keywords_fill_parameters_in_any_order():

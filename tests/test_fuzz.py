@@ -5,6 +5,7 @@ the object's state stays well-formed.
 
 Bounded for CI; HYPOTHESIS_PROFILE=long runs many more examples."""
 
+import inspect
 import math
 import os
 import pickle
@@ -16,8 +17,8 @@ hypothesis = pytest.importorskip("hypothesis")
 from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 
-from conftest import CHECKSUMS, MEMBERS, Clock, lerp, state  # noqa: E402
-from Quillmoor.utils import flag, glidecell, mean, timers  # noqa: E402
+from support import CHECKSUMS, CLASSES, ENTRY, MEMBERS, Clock, lerp, state  # noqa: E402
+from Quillmoor.utils import glidecell, timers  # noqa: E402
 
 # Odd("intsub") makes __int__ return a bool on purpose.
 # The interpreter words its warning differently from one version to the next.
@@ -97,6 +98,7 @@ values = st.deferred(
         st.lists(values, max_size=4).map(tuple),
         st.lists(values, max_size=4),
         st.dictionaries(st.text(max_size=2), st.integers(), max_size=2),
+        st.just(lerp),
     )
 )
 
@@ -131,76 +133,78 @@ def is_i32(x):
 
 def check_state(obj):
     """Every member is of its declared width and kind."""
+    entry = next(ENTRY[c] for c in type(obj).__mro__ if c in ENTRY)
     s = state(obj)
-    if isinstance(obj, timers.VariableTimer):
-        assert is_f32(s["_last_time"]) and is_f32(s["_next_time"])
-    elif isinstance(obj, timers.FixedTimer):
-        assert is_i32(s["_count"]) and is_f32(s["_interval"]) and is_i32(s["_max_lag"]) and is_f32(s["_start_time"])
-    elif isinstance(obj, glidecell._GlideCell):
-        assert s["_is_flash"] in (True, False, None)
-    elif isinstance(obj, mean.Mean):
-        assert is_i32(s["_count"]) and is_f32(s["_sum"])
-    else:
-        assert is_i32(s["_depth"])
+    for name, kind in entry.members.items():
+        if kind == "i32":
+            assert is_i32(s[name]), (name, s[name])
+        elif kind == "f32":
+            assert is_f32(s[name]), (name, s[name])
+        elif kind == "bool":
+            assert s[name] in (True, False, None), (name, s[name])
     back = attempt(lambda: pickle.loads(pickle.dumps(obj))) if type(obj).__module__ != __name__ else None
     if back is not None:
         assert type(back) is type(obj)
 
 
-# ---- operations --------------------------------------------------------------------
+# ---- operations, found on the classes themselves --------------------------------------
 
 
-OPS = {
-    timers.VariableTimer: [
-        lambda o, v: o.attempt(), lambda o, v: o.progress, lambda o, v: o.interval, lambda o, v: o.last_time,
-        lambda o, v: o.get_progress(), lambda o, v: o.get_interval(), lambda o, v: o.__init__(v),
-        lambda o, v: o.__setstate__(v), lambda o, v: o.attempt(v),
-    ],
-    timers.FixedTimer: [
-        lambda o, v: o.attempt(), lambda o, v: o.progress, lambda o, v: o.ideal_ticks, lambda o, v: o.tick,
-        lambda o, v: o.get_progress_by_tick(v), lambda o, v: o.get_ideal_ticks(), lambda o, v: o.__init__(v),
-        lambda o, v: o.__init__(1.0, v), lambda o, v: o.__setstate__(v),
-    ],
-    glidecell._GlideCell: [
-        lambda o, v: o.get_value(), lambda o, v: o.set_value(v), lambda o, v: o.set_value(v, flash=v),
-        lambda o, v: o._set_value(v, v), lambda o, v: o._get_value(v), lambda o, v: o._get_progress(v),
-        lambda o, v: o._get_delay(), lambda o, v: o.progress, lambda o, v: o.delay, lambda o, v: o.next_value,
-        lambda o, v: o.is_interpolated, lambda o, v: setattr(o, "is_flash", v), lambda o, v: o.__init__(lerp, v),
-        lambda o, v: o.__init__(v, 0.5, v, v), lambda o, v: o.__setstate__(v),
-    ],
-    mean.Mean: [
-        lambda o, v: o.add(v), lambda o, v: o.extend(v), lambda o, v: o.__iadd__(v), lambda o, v: o.value,
-        lambda o, v: o.get_value(), lambda o, v: len(o), lambda o, v: bool(o), lambda o, v: o.clear(),
-        lambda o, v: o.__setstate__(v), lambda o, v: o.total,
-    ],
-    flag.Flag: [
-        lambda o, v: o.__enter__(v), lambda o, v: o.__exit__(v, v, v), lambda o, v: bool(o), lambda o, v: o.value,
-        lambda o, v: o.__init__(), lambda o, v: o.__setstate__(v),
-    ],
-}
+def operations(cls):
+    """(name, parameters) for every method of the class, None for its properties."""
+    ops = []
+    for name, attr in vars(cls).items():
+        if name in ("__new__", "__doc__", "__pyx_vtable__"):
+            continue
+        if type(attr).__name__ == "getset_descriptor":
+            ops.append((name, None))
+        else:
+            sig = inspect.signature(cls if name == "__init__" else attr)
+            ops.append((name, [p for p in sig.parameters.values() if p.name != "self"]))
+    return ops
 
 
-def make(cls, subclass):
+OPS = {e.cls: operations(e.cls) for e in CLASSES}
+
+
+def run_drawn(data, obj, name, params):
+    """One operation with drawn arguments: a property read or written, or a
+    call with any count of positional arguments and some keywords."""
+    if params is None:
+        if data.draw(st.booleans()):
+            return getattr(obj, name)
+        return setattr(obj, name, data.draw(values))
+    named = [p.name for p in params if p.kind is p.POSITIONAL_OR_KEYWORD]
+    variadic = any(p.kind is p.VAR_POSITIONAL for p in params)
+    n = data.draw(st.integers(0, len(named) + (3 if variadic else 1)))
+    args = [data.draw(values) for _ in range(n)]
+    kwargs = {k: data.draw(values) for k in named[n:] if data.draw(st.booleans())}
+    if any(p.kind is p.VAR_KEYWORD for p in params):
+        kwargs.update(data.draw(st.dictionaries(st.sampled_from(["flash", "x"]), values, max_size=2)))
+    return getattr(obj, name)(*args, **kwargs)
+
+
+def make(data, cls, subclass):
     if subclass:
-        cls = type("Sub" + cls.__name__, (cls,), {})
-    obj = cls.__new__(cls)
-    if subclass:
+        sub = type("Sub" + cls.__name__, (cls,), {})
+        obj = sub.__new__(sub)
         obj.extra = 1
-    return obj
+        return obj
+    return data.draw(st.sampled_from([lambda: cls.__new__(cls), ENTRY[cls].sample]))()
 
 
 @pytest.mark.parametrize("cls", list(OPS))
 @given(data=st.data(), subclass=st.booleans())
 def test_random_operations(cls, data, subclass):
-    obj = make(cls, subclass)
-    ops = OPS[cls]
-    steps = data.draw(st.lists(st.tuples(st.integers(0, len(ops) - 1), values), max_size=12))
+    obj = make(data, cls, subclass)
     clock = Clock(data.draw(st.one_of(st.floats(), st.integers(), values)))
     with pytest.MonkeyPatch.context() as mp:
         mp.setattr(timers, "perf_counter", clock)
         mp.setattr(glidecell, "time", clock)
-        for i, v in steps:
-            attempt(ops[i], obj, v)
+        ops = OPS[cls]
+        for _ in range(data.draw(st.integers(0, 12))):
+            name, params = ops[data.draw(st.integers(0, len(ops) - 1))]
+            attempt(run_drawn, data, obj, name, params)
             check_state(obj)
 
 

@@ -1,11 +1,10 @@
 import math
 import pickle
 import sys
-import weakref
 
 import pytest
 
-from conftest import CHECKSUMS
+from support import CHECKSUMS
 from Quillmoor.utils import mean as mean_module
 from Quillmoor.utils.mean import Mean
 
@@ -232,46 +231,6 @@ def test_value_uses_python_override_of_get_value():
     m = Fixed().add(1)
     assert m.value == "override"
     assert Mean.get_value(m) == 1.0
-
-
-# -- calls ------------------------------------------------------------------------
-
-
-@pytest.mark.parametrize(
-    "call, message",
-    [
-        (lambda m: m.add(), "add() takes exactly 1 positional argument (0 given)"),
-        (lambda m: m.add(1, 2), "add() takes exactly 1 positional argument (2 given)"),
-        (lambda m: m.add(x=1), "add() got an unexpected keyword argument 'x'"),
-        (lambda m: m.add(1, value=2), "add() got multiple values for keyword argument 'value'"),
-        (lambda m: m.extend(), "extend() takes exactly 1 positional argument (0 given)"),
-        (lambda m: m.clear(1), "clear() takes exactly 0 positional arguments (1 given)"),
-        (lambda m: m.get_value(x=1), "get_value() got an unexpected keyword argument 'x'"),
-        (lambda m: Mean(1), "__init__() takes exactly 0 positional arguments (1 given)"),
-        (lambda m: Mean(x=1), "__init__() got an unexpected keyword argument 'x'"),
-    ],
-)
-def test_argument_errors(call, message):
-    m = Mean().add(1)
-    with pytest.raises(TypeError) as info:
-        call(m)
-    assert str(info.value) == message
-    assert m.count == 1
-
-
-def test_type_traits():
-    m = Mean()
-    for name in ("count", "total", "value", "other"):
-        with pytest.raises(AttributeError):
-            setattr(m, name, 1)
-    with pytest.raises(TypeError):
-        weakref.ref(m)
-    with pytest.raises(TypeError):
-        Mean.x = 1
-    with pytest.raises(TypeError):
-        del Mean.value
-    assert Mean.extend.__annotations__ == {"values": "t.Iterable[float]"}
-    assert Mean.add.__qualname__ == "Mean.add" and Mean.add.__module__ == "Quillmoor.utils.mean"
 
 
 # -- counts a float cannot describe -----------------------------------------------

@@ -11,7 +11,7 @@ import warnings
 
 import pytest
 
-from conftest import build_dir, run_python
+from support import build_dir, run_python
 from Quillmoor.utils import timers
 from Quillmoor.utils.flag import Flag
 from Quillmoor.utils.mean import Mean

@@ -3,7 +3,7 @@
 
 import pytest
 
-from conftest import lerp, state, vtable_slot
+from support import lerp, state, vtable_slot
 from Quillmoor.utils.glidecell import _GlideCell
 from Quillmoor.utils.mean import Mean
 from Quillmoor.utils.timers import FixedTimer, VariableTimer

@@ -3,45 +3,17 @@
 import copy
 import pickle
 import re
-import sys
 
 import pytest
 
-from conftest import CHECKSUMS, MEMBERS, run_python, state
+from support import CHECKSUMS, ENTRY, MEMBERS, reconstructor, run_python, state, state_tuple
 from Quillmoor.utils import flag, glidecell, mean, timers
 
-CLASSES = list(MEMBERS)
-
-
-def module_of(cls):
-    return sys.modules[cls.__module__]
-
-
-def reconstructor(cls):
-    return getattr(module_of(cls), "__pyx_unpickle_" + cls.__name__)
+CLASSES = list(ENTRY)
 
 
 def sample(cls):
-    """An instance with non-default state in every member."""
-    if cls is timers.VariableTimer:
-        return cls(2.5)
-    if cls is timers.FixedTimer:
-        return cls(0.5, 3)
-    if cls is glidecell._GlideCell:
-        c = cls(max, 1.5, 4.0, True)
-        c.set_value(9.0, flash=False)
-        return c
-    if cls is mean.Mean:
-        return cls().extend([1.0, 2.5, 0.1])
-    f = cls()
-    f.__enter__()
-    f.__enter__()
-    return f
-
-
-def state_tuple(obj):
-    """The state as __setstate__ takes it."""
-    return tuple(state(obj).values())
+    return ENTRY[cls].sample()
 
 
 @pytest.mark.parametrize("cls", CLASSES)
@@ -210,10 +182,6 @@ def test_refusal_through_a_pickle_error_that_is_no_exception(monkeypatch, error)
         flag.__pyx_unpickle_Flag(flag.Flag, 1, None)
 
 
-OBJECT_MEMBERS = {
-    timers.VariableTimer: {"_interval"},
-    glidecell._GlideCell: {"_delay", "_interpolation_func", "_is_flash", "_next", "_value"},
-}
 
 HOSTILE_ITEMS = [None, "x", b"x", 1.5, float("nan"), float("inf"), -(2**31), 2**31, 10**100, -(10**100), (), [], {},
                  True, 1j, object()]
@@ -236,7 +204,7 @@ def test_hostile_states_raise_or_restore(cls, item):
         assert len(restored) == n
         # Object members come back as they were given; numbers in their declared kind.
         for name, given in zip(MEMBERS[cls], st):
-            if cls in OBJECT_MEMBERS and name in OBJECT_MEMBERS[cls]:
+            if ENTRY[cls].members[name] in ("object", "bool"):
                 assert restored[name] is given
             else:
                 assert type(restored[name]) in (int, float)

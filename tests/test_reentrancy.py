@@ -7,7 +7,7 @@ import gc
 
 import pytest
 
-from conftest import lerp, state
+from support import CLASSES, lerp, state
 from Quillmoor.utils import flag, glidecell, mean, timers
 from Quillmoor.utils.calculated_value import CalculatedValue
 
@@ -258,12 +258,8 @@ class ReplacesBases:
         return False
 
 
-OVERRIDE_LOOKUPS = [
-    (timers.VariableTimer, (0.5,), "get_interval", lambda o: o.interval),
-    (timers.FixedTimer, (0.5,), "get_ideal_ticks", lambda o: o.ideal_ticks),
-    (glidecell.GlideCell, (max, 1.0), "_get_value", lambda o: o.get_value()),
-    (mean.Mean, (), "add", lambda o: o.extend([1.0, 2.0])),
-]
+# Each class's own code calling one of its overridable methods.
+OVERRIDE_LOOKUPS = [(e.cls, e.args, *e.internal_call) for e in CLASSES if e.internal_call]
 
 
 @pytest.mark.filterwarnings("ignore:non-string key")

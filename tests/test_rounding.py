@@ -10,7 +10,7 @@ from fractions import Fraction
 
 import pytest
 
-from conftest import lerp, state
+from support import Clock, lerp, state
 from Quillmoor.utils.glidecell import _GlideCell
 from Quillmoor.utils.mean import Mean
 from Quillmoor.utils.timers import FixedTimer, VariableTimer
@@ -52,16 +52,6 @@ def number(rng, lo, hi):
     """A double in [lo, hi) with random low bits, or one on a coarse grid (ties are likelier there)."""
     x = rng.uniform(lo, hi)
     return x if rng.random() < 0.7 else round(x * 64) / 64 or x
-
-
-class Clock:
-    def __init__(self, now):
-        self.now = now
-
-    def __call__(self):
-        return self.now
-
-    perf_counter = __call__
 
 
 def glide_progress(now, end, delay):

@@ -7,7 +7,7 @@ import struct
 
 import pytest
 
-from conftest import state
+from support import state
 from Quillmoor.utils import timers
 from Quillmoor.utils.calculated_value import CalculatedValue
 from Quillmoor.utils.timers import FixedTimer, VariableTimer

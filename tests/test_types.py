@@ -7,7 +7,7 @@ import weakref
 
 import pytest
 
-from conftest import state
+from support import state
 from Quillmoor.utils import timers
 from Quillmoor.utils.flag import Flag
 from Quillmoor.utils.glidecell import _GlideCell
@@ -55,19 +55,35 @@ def test_instance_size_follows_the_fields_on_this_platform(cls):
     assert cls.__basicsize__ == -(-size // pointer) * pointer
 
 
-@pytest.mark.parametrize("cls", [VariableTimer, FixedTimer])
+# Per class: the properties that refuse assignment.
+READ_ONLY = {
+    VariableTimer: ["interval", "last_time", "progress"],
+    FixedTimer: ["interval", "tick", "ideal_ticks", "progress"],
+    _GlideCell: ["progress", "delay", "is_interpolated", "next_value"],
+    Mean: ["count", "total", "value"],
+    Flag: ["value"],
+}
+
+
+@pytest.mark.parametrize("cls", LAYOUTS)
 def test_types_are_static_immutable_and_undocumented(cls):
-    assert cls.__module__ == "Quillmoor.utils.timers" and cls.__doc__ is None
+    table, weak, _ = LAYOUTS[cls]
+    assert cls.__doc__ is None
     assert not cls.__flags__ & (1 << 9)  # not a heap type
     with pytest.raises(TypeError):
         cls.x = 1
     with pytest.raises(TypeError):
-        del cls.interval
-    assert type(cls.__dict__["__pyx_vtable__"]).__name__ == "PyCapsule"
-    obj = cls.__new__(cls)
-    with pytest.raises(AttributeError):
-        obj.other = 1
-    assert weakref.ref(obj)() is obj
+        delattr(cls, READ_ONLY[cls][0])
+    assert (type(vars(cls).get("__pyx_vtable__")).__name__ == "PyCapsule") == table
+    obj = cls.__new__(cls, 1, 2, k=3)  # arguments are for __init__
+    for name in READ_ONLY[cls] + ["other"]:
+        with pytest.raises(AttributeError):
+            setattr(obj, name, 1)
+    if weak:
+        assert weakref.ref(obj)() is obj
+    else:
+        with pytest.raises(TypeError):
+            weakref.ref(obj)
 
     class Sub(cls):
         pass
@@ -80,6 +96,7 @@ def test_types_are_static_immutable_and_undocumented(cls):
 def test_new_ignores_arguments_and_defers_to_object_for_abstract_subclasses():
     t = VariableTimer.__new__(VariableTimer, 1, 2, k=3)
     assert state(t) == {"_interval": None, "_last_time": 0.0, "_next_time": 0.0}
+    assert state(Flag.__new__(Flag, 1, 2, k=3)) == {"_depth": 0}
 
     class Abstract(VariableTimer, abc.ABC):
         @abc.abstractmethod
