@@ -352,7 +352,7 @@ CELL = Entry(
         op("_GlideCell.get_value (iterator record)", lambda: gliding_with((9.0, NOW + 4, 4.0), Record),
            lambda c: c.get_value()),
         op("_GlideCell.get_value (short record)", lambda: gliding_with((9.0,), list), lambda c: c.get_value()),
-        op("_GlideCell.get_value (record too long)", lambda: gliding_with((1, 2), tuple), lambda c: c.get_value()),
+        op("_GlideCell.get_value (short tuple record)", lambda: gliding_with((1, 2), tuple), lambda c: c.get_value()),
         op("_GlideCell.delay (list record)", lambda: gliding_with((9.0, NOW + 4, 4.0), list), lambda c: c.delay),
         op("_GlideCell.set_value(flash=1)", gliding, lambda c: c.set_value(1.0, flash=1)),
         op("_GlideCell.is_flash deleted", gliding, lambda c: delattr(c, "is_flash")),

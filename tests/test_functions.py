@@ -197,6 +197,8 @@ def test_keywords_fill_parameters_in_any_order():
     assert t.get_progress_by_tick(tick=None) == 1.0
     # A keyword for a required parameter, the optional one left to its default.
     assert state(FixedTimer(interval=0.5))["_max_lag"] == 10
+    # A keyword past a gap: the parameter in the gap gets its default.
+    assert state(_GlideCell(lerp, 1.0, flash=True))["_value"] is None
 
 
 def test_foreign_first_argument_is_rejected():

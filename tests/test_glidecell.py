@@ -272,6 +272,11 @@ def test_subclass_pickle_round_trip(cell_clock, protocol):
         assert copied.label == "x" and observed(copied, 101.0) == observed(cell, 101.0)
 
 
+def breaking_record():
+    yield 1.0
+    raise LookupError("record broke")
+
+
 @pytest.mark.parametrize(
     "record, error, message",
     [
@@ -280,6 +285,7 @@ def test_subclass_pickle_round_trip(cell_clock, protocol):
         ((1.0, 2.0, 3.0, 4.0), ValueError, r"too many values to unpack \(expected 3\)"),
         (iter([1.0, 2.0, 3.0, 4.0]), ValueError, r"too many values to unpack \(expected 3\)"),
         (iter([]), ValueError, "need more than 0 values to unpack"),
+        (breaking_record(), LookupError, "^record broke$"),
         ((1.0, "late", 3.0), TypeError, None),
         (42, TypeError, None),
     ],

@@ -201,9 +201,11 @@ def test_a_spec_without_optional_attributes_still_makes_the_module():
         found.loader.exec_module(m)
         print(m.__file__ == found.origin, m.__loader__ is found.loader, m.__package__, hasattr(m, "__path__"))
         print(m.Flag.__module__, bool(m.Flag()))
+        import sys  # executed outside the import system, it registers itself
+        print(sys.modules.get(found.name) is m)
         """
     )
-    assert proc.stdout.split() == ["True", "True", "None", "False", "Quillmoor.utils.flag", "False"]
+    assert proc.stdout.split() == ["True", "True", "None", "False", "Quillmoor.utils.flag", "False", "True"]
 
 
 # ---- module globals -----------------------------------------------------------------

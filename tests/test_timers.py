@@ -65,7 +65,7 @@ def test_interval_change_waits_for_the_next_firing(timers_clock):
 
 @pytest.mark.parametrize(
     "interval, elapsed, expected",
-    [(2, 0.25, 0.125), (2, 1.0, 0.5), (2, 8.0, 0.5), (0.25, 0.5, 2.0), (2, -3.0, 0.0), (-1, 0.5, 0.0)],
+    [(2, 0.25, 0.125), (2, 1.0, 0.5), (2, 8.0, 0.5), (0.25, 0.5, 2.0), (2, -3.0, 0.0), (-1, 0.5, 0.0), (-2, 0, 0.0)],
 )
 def test_variable_timer_progress(clock, interval, elapsed, expected):
     clock.now = 12
@@ -73,6 +73,7 @@ def test_variable_timer_progress(clock, interval, elapsed, expected):
     t.attempt()
     clock.now = 12 + elapsed
     assert t.progress == expected and t.get_progress() == expected
+    assert math.copysign(1.0, t.progress) == 1.0  # 0 / -2 is -0.0: no progress shows as 0.0
 
 
 def test_progress_of_a_timer_never_polled_counts_from_zero(timers_clock):
