@@ -225,7 +225,7 @@ class BadFlag(flag.Flag):
 @dataclass(frozen=True)
 class Op:
     """One public operation: `setup` runs unhindered and makes what `run` works
-    on (None for a constructor); `run` is the operation itself."""
+    on (nothing, for a row that makes its own object); `run` is the operation."""
 
     name: str
     setup: Callable[[], Any]
@@ -238,6 +238,8 @@ def op(name, setup, run):
 
 @dataclass(frozen=True)
 class Entry:
+    """One class of the package, as every test that goes over all of them needs it."""
+
     cls: type
     args: tuple  # the constructor's required arguments
     members: dict  # the pickled members in state order, each with its kind: "i32", "f32", "bool", "object"
