@@ -17,7 +17,7 @@ from Quillmoor.utils import glidecell, mean, timers
 pytestmark = pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
 
 ROUNDS = 5
-PER_ROUND = 200
+PER_ROUND = 100
 
 
 def growth(op):
