@@ -468,7 +468,7 @@ OPERATIONS = {
 MODULES = list(OPERATIONS)
 
 
-def module(name):
+def utils_module(name):
     return sys.modules[f"Quillmoor.utils.{name}"]
 
 
@@ -477,7 +477,7 @@ def functions():
     package defines: the methods in its classes' dicts and its module-level
     functions."""
     out = []
-    for m in map(module, MODULES):
+    for m in map(utils_module, MODULES):
         for name, obj in vars(m).items():
             if isinstance(obj, type) and obj.__module__ == m.__name__:
                 out += [(m, obj, n, f) for n, f in vars(obj).items() if callable(f) and not isinstance(f, type)]

@@ -1,7 +1,6 @@
 """What users meet outside the code: the README's examples, the demo,
 signatures for inspect and help(), the stubs and the packaged files."""
 
-import importlib
 import importlib.metadata
 import inspect
 import os
@@ -15,7 +14,7 @@ from pathlib import Path
 
 import pytest
 
-from support import ENTRY, MODULES, functions, run_python
+from support import ENTRY, MODULES, functions, run_python, utils_module
 from readme_examples import examples
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -24,7 +23,7 @@ INSTALLED = os.environ.get("QM_INSTALLED") == "1"
 
 
 def cls_of(module, name):
-    return getattr(importlib.import_module(f"Quillmoor.utils.{module}"), name)
+    return getattr(utils_module(module), name)
 
 
 # ---- README ----------------------------------------------------------------
@@ -148,7 +147,7 @@ def test_signature_defaults_are_the_real_defaults(module, name, timers_clock):  
 
 @pytest.mark.parametrize("module", MODULES)
 def test_stub_and_marker_ship_beside_each_module(module):
-    m = importlib.import_module(f"Quillmoor.utils.{module}")
+    m = utils_module(module)
     here = Path(m.__file__).parent
     assert (here / f"{module}.pyi").is_file() and (here / "py.typed").is_file()
     assert (here.parent / "py.typed").is_file()
@@ -201,7 +200,7 @@ def test_module_needs_only_an_old_glibc(module):
     import platform
 
     oldest = (2, 17) if platform.machine() in ("aarch64", "armv7l", "armv8l") else (2, 5)
-    path = Path(importlib.import_module(f"Quillmoor.utils.{module}").__file__)
+    path = Path(utils_module(module).__file__)
     needed, versions, cxx = _elf_dependencies(path)
     assert set(needed) <= {"libc.so.6", "libm.so.6"}, needed
     assert not cxx

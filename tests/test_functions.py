@@ -9,7 +9,7 @@ import weakref
 
 import pytest
 
-from support import ENTRY, functions, lerp, module, run_python, state
+from support import ENTRY, functions, lerp, run_python, state, utils_module
 from Quillmoor.utils import easing, timers
 from Quillmoor.utils.flag import Flag
 from Quillmoor.utils.glidecell import _GlideCell
@@ -55,7 +55,7 @@ def test_method_objects_expose_their_modules_namespace_read_only():
 )
 def test_type_hints_resolve_from_the_module(module_name, path, hints):
     cls_name, meth = path.split(".")
-    cls = getattr(module(module_name), cls_name)
+    cls = getattr(utils_module(module_name), cls_name)
     func = getattr(cls, meth)
     assert typing.get_type_hints(func) == hints
     assert inspect.get_annotations(func, eval_str=True) == hints
@@ -104,7 +104,7 @@ def test_weak_method_follows_the_instance(make, names):
 
 @pytest.mark.parametrize("module_name, cls_name", [("mean", "Mean"), ("flag", "Flag")])
 def test_fixed_layouts_refuse_weak_methods_but_their_functions_take_weakrefs(module_name, cls_name):
-    cls = getattr(module(module_name), cls_name)
+    cls = getattr(utils_module(module_name), cls_name)
     obj = cls()
     meth = "add" if cls_name == "Mean" else "__enter__"
     with pytest.raises(TypeError, match="cannot create weak reference"):
