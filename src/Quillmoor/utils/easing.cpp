@@ -13,10 +13,10 @@
 #include "frame/frame.hpp"
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <iterator>
 #include <utility>
 
@@ -201,9 +201,7 @@ Py_hash_t curve_hash(PyObject* o) {
     // (the parameters are finite).
     Py_uhash_t h = 0x345678;
     for (double v : {b.x1, b.y1, b.x2, b.y2}) {
-        std::uint64_t bits;
-        double zeroed = v == 0 ? 0.0 : v;
-        std::memcpy(&bits, &zeroed, sizeof bits);
+        auto bits = std::bit_cast<std::uint64_t>(v == 0 ? 0.0 : v);
         h = (h ^ static_cast<Py_uhash_t>(bits ^ (bits >> 32))) * 1000003u;
     }
     Py_hash_t r = static_cast<Py_hash_t>(h);
