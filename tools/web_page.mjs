@@ -18,7 +18,7 @@ const profile = mkdtempSync(join(tmpdir(), "qm-chromium-"));
 const browser = spawn("chromium", [
   "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
   "--disable-background-networking", "--disable-component-update", "--disable-sync",
-  "--remote-debugging-port=0", `--user-data-dir=${profile}`, "--window-size=800,480", "about:blank",
+  "--remote-debugging-port=0", `--user-data-dir=${profile}`, "about:blank",
 ], { stdio: ["ignore", "ignore", "ignore"] });
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
@@ -71,6 +71,7 @@ async function evaluate(expression) {
 await send("Runtime.enable");
 await send("Log.enable");
 await send("Page.enable");
+await send("Emulation.setDeviceMetricsOverride", { width: 780, height: 440, deviceScaleFactor: 1, mobile: false });
 await send("Page.navigate", { url });
 let record;
 while (record === undefined) {
