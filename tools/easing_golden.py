@@ -16,8 +16,8 @@ NPM_DIR holds node_modules with d3-ease 3.x and bezier-easing.  The table has:
   (Debian's python3-pytweening);
 - exact: smoothstep and smootherstep in exact rational arithmetic, rounded once;
 - beziers: for each parameter set, bezier-easing's values and the exact value
-  (the curve parameter found by bisection in rationals to 2**-80, the y
-  coordinate computed exactly, rounded once).
+  (the curve parameter found by bisection in integers to 2**-120 relatively,
+  the y coordinate computed exactly, rounded once).
 """
 
 import json
@@ -68,25 +68,40 @@ def exact_steps(t):
     return {"smoothstep": t * t * (3 - 2 * t), "smootherstep": t ** 3 * (t * (t * 6 - 15) + 10)}
 
 
-def exact_bezier(params, p):
-    """The curve's y where its x is p, with exact rationals."""
+def exact_bezier_point(params, p, bits=120):
+    """The curve point (u, y) whose x is p, as rationals: a curve parameter u
+    within 2**-bits of the root relatively (so tiny roots keep their bits),
+    found by bisection in integers, and y exactly there."""
     x1, y1, x2, y2 = map(Fraction, params)
     p = Fraction(p)
+    if p <= 0 or p >= 1:
+        return Fraction(p > 0), Fraction(min(max(p, 0), 1))
+    # x(k / 2**m) >= p, all sides times 2**(3m) and the common denominator
+    # (the parameters are doubles: their denominators are powers of two).
+    den = max(f.denominator for f in (x1, x2, p))
+    a1, a2, q = (int(f * den) for f in (x1, x2, p))
 
-    def coord(a, b, u):
-        v = 1 - u
-        return 3 * v * v * u * a + 3 * v * u * u * b + u ** 3
+    def reaches(k, m):
+        v = (1 << m) - k
+        return 3 * k * v * (a1 * v + a2 * k) + den * k ** 3 >= q << (3 * m)
 
-    if p in (0, 1):
-        return float(p)
-    lo, hi = Fraction(0), Fraction(1)
-    for _ in range(80):
-        mid = (lo + hi) / 2
-        if coord(x1, x2, mid) < p:
-            lo = mid
-        else:
-            hi = mid
-    return float(coord(y1, y2, (lo + hi) / 2))
+    # The binade first: x(u) <= 3u, so the root is above p / 3 > 2**-1080.
+    lo, hi = 0, 1080  # reaches at 2**-lo, not at 2**-hi
+    while hi - lo > 1:
+        mid = (lo + hi) // 2
+        lo, hi = (mid, hi) if reaches(1, mid) else (lo, mid)
+    m = hi + bits
+    below, above = 1 << bits, 1 << (bits + 1)  # the root in (below, above] / 2**m
+    while above - below > 1:
+        mid = (below + above) // 2
+        below, above = (below, mid) if reaches(mid, m) else (mid, above)
+    u = Fraction(below + above, 1 << (m + 1))
+    return u, 3 * y1 * u * (1 - u) ** 2 + 3 * y2 * u * u * (1 - u) + u ** 3
+
+
+def exact_bezier(params, p):
+    """The curve's y where its x is p, as a rational (see exact_bezier_point)."""
+    return exact_bezier_point(params, p)[1]
 
 
 def pytweening_values(points):
@@ -133,7 +148,7 @@ def main(npm_dir, out_path):
         "pytweening": pt,
         "exact": {name: [float(s[name]) for s in steps] for name in ("smoothstep", "smootherstep")},
         "beziers": [
-            {"params": params, "bezier_easing": values, "exact": [exact_bezier(params, t) for t in points]}
+            {"params": params, "bezier_easing": values, "exact": [float(exact_bezier(params, t)) for t in points]}
             for params, values in zip(BEZIERS, npm["beziers"])
         ],
     }
