@@ -10,7 +10,11 @@
 // and period 0.3, and the four-bounce curve.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <utility>
 
 namespace qm::easing {
 
@@ -210,6 +214,8 @@ inline constexpr NamedShape named_shapes[] = {
 // the additions and multiplications by a double that the Bézier solver needs,
 // built on the exact sum and product of two doubles (the product by Dekker's
 // split, so no fused multiply-add is needed; the build forbids contraction).
+// The split multiplies by 2^27 + 1, so a product's factors must stay well
+// below 2^996: the solver keeps its numbers near 1.
 struct DD {
     double hi, lo;
 };
@@ -231,10 +237,11 @@ inline DD split(double a) {
     return {hi, a - hi};
 }
 
-inline DD two_prod(double a, double b) {
+// a * b exactly, with b already split.
+inline DD two_prod(double a, double b, DD sb) {
     double p = a * b;
-    DD x = split(a), y = split(b);
-    return {p, ((x.hi * y.hi - p) + x.hi * y.lo + x.lo * y.hi) + x.lo * y.lo};
+    DD sa = split(a);
+    return {p, ((sa.hi * sb.hi - p) + sa.hi * sb.lo + sa.lo * sb.hi) + sa.lo * sb.lo};
 }
 
 inline DD dd_add(DD a, DD b) {
@@ -242,90 +249,219 @@ inline DD dd_add(DD a, DD b) {
     return quick_two_sum(s.hi, s.lo + (a.lo + b.lo));
 }
 
-inline DD dd_mul(DD a, double b) {
-    DD p = two_prod(a.hi, b);
+inline DD dd_neg(DD a) { return {-a.hi, -a.lo}; }
+
+inline DD dd_mul(DD a, double b, DD sb) {
+    DD p = two_prod(a.hi, b, sb);
     return quick_two_sum(p.hi, p.lo + a.lo * b);
 }
+
+inline DD dd_mul(DD a, double b) { return dd_mul(a, b, split(b)); }
+
+// a * 2^e, exact unless the result leaves the normal range.
+inline DD dd_scale(DD a, int e) { return {std::ldexp(a.hi, e), std::ldexp(a.lo, e)}; }
 
 // ---- CSS cubic-bezier(x1, y1, x2, y2) ----------------------------------------
 //
 // The curve runs from (0, 0) to (1, 1); with x1 and x2 in [0, 1] its x is
-// non-decreasing in the curve parameter u, so every progress has one curve
-// point.  Each coordinate as a polynomial in power form, ((a u + b) u + c) u,
-// with its coefficients in double-double: c = 3 p1, b = 3 p2 - 6 p1,
-// a = 1 + 3 p1 - 3 p2.  Where x is flat (a vertical tangent, as with
-// x1 = 1, x2 = 0) x(u) - t in double precision would round to 0 a long way
-// from the root; in double-double the root is found to the last bit of u.
+// increasing in the curve parameter u (its slope vanishes at one point at
+// most: u = 1/2 when x1 = 1 and x2 = 0), so every progress t has one curve
+// point, and the value is y(u) at the root of x(u) = t.
+//
+// - x(u) - t is evaluated in double-double, so its sign is right however flat
+//   x is: at a vertical tangent x(u) - t in doubles rounds to 0 a long way
+//   from the root.
+// - Newton's method in doubles, kept in a bracket, comes close to the root;
+//   in double-double Newton's method then either lands within half a unit in
+//   the last place of u, where the step itself is the rest of the root, or
+//   the root is bracketed by doubles until they are adjacent, and the chord
+//   between them places it.  Both brackets halve their bit patterns where
+//   Newton's steps would leave them or crawl (near a flat point, or towards
+//   a tiny root, whose binade halving finds in a few steps).  At most 24
+//   steps in doubles and 66 in double-double (62 halvings of [0, 1] and 4
+//   steps that did not halve); usually 3 to 6 and 1 or 2.
+// - y follows the rest of the root to first order, so that a steep y (a
+//   vertical tangent) does not turn the last bit of u into many bits of y;
+//   y(u) is evaluated from the lowest power up, so a small value keeps its
+//   relative precision.
+// - Past t = 1/2 the curve is run backwards, in s = 1 - u from the end
+//   point, so that near the end x is a small number rather than 1 less one.
+// - The ordinates are divided by a power of two that takes them below 2, so
+//   that no finite y1, y2 (±DBL_MAX included) overflows, and the value is
+//   multiplied back once.  Progress below 2^-512 scales u as well, and a
+//   value whose terms would underflow is evaluated with each term scaled.
+
+// a u^3 + b u^2 + c u: the Bernstein form 3 p1 u (1 - u)^2 + 3 p2 u^2 (1 - u)
+// + p3 u^3 expanded, in double-double.
+struct Cubic {
+    DD a, b, c;
+};
+
+inline Cubic cubic_of(DD p1, DD p2, double p3) {
+    DD c = dd_mul(p1, 3);
+    return {dd_add(dd_add({p3, 0}, c), dd_mul(p2, -3)), dd_add(dd_mul(p2, 3), dd_mul(p1, -6)), c};
+}
+
+inline DD value(const Cubic& p, double u) {
+    DD su = split(u);
+    return dd_mul(dd_add(dd_mul(dd_add(dd_mul(p.a, u, su), p.b), u, su), p.c), u, su);
+}
+
+inline double value_hi(const Cubic& p, double u) { return ((p.a.hi * u + p.b.hi) * u + p.c.hi) * u; }
+inline double slope_hi(const Cubic& p, double u) { return (3 * p.a.hi * u + 2 * p.b.hi) * u + p.c.hi; }
+
 struct Bezier {
-    double x1, y1, x2, y2;
-    DD ax, bx, cx, ay, by, cy;
+    double x1, y1, x2, y2;  // as given
+    int y_exp;              // the ordinates below are the curve's divided by 2^y_exp
+    double y_scale;         // 2^y_exp
+    double y_end;           // 2^-y_exp, where y ends
+    Cubic x, y;             // in u
+    Cubic xb, yb;           // backwards, in s = 1 - u: 1 - x(1 - s) and y_end - y(1 - s)
 };
 
 inline Bezier make_bezier(double x1, double y1, double x2, double y2) {
-    Bezier b{x1, y1, x2, y2, {}, {}, {}, {}, {}, {}};
-    b.cx = two_prod(3, x1);
-    b.bx = dd_add(two_prod(3, x2), two_prod(-6, x1));
-    b.ax = dd_add(dd_add({1, 0}, two_prod(3, x1)), two_prod(-3, x2));
-    b.cy = two_prod(3, y1);
-    b.by = dd_add(two_prod(3, y2), two_prod(-6, y1));
-    b.ay = dd_add(dd_add({1, 0}, two_prod(3, y1)), two_prod(-3, y2));
-    return b;
+    double big = std::fmax(1, std::fmax(std::fabs(y1), std::fabs(y2)));
+    int e;
+    std::frexp(big, &e);  // big in [2^(e-1), 2^e)
+    int y_exp = e > 1 ? e - 1 : 0;
+    double sy1 = std::ldexp(y1, -y_exp), sy2 = std::ldexp(y2, -y_exp), end = std::ldexp(1.0, -y_exp);
+    return {x1,
+            y1,
+            x2,
+            y2,
+            y_exp,
+            std::ldexp(1.0, y_exp),
+            end,
+            cubic_of({x1, 0}, {x2, 0}, 1),
+            cubic_of({sy1, 0}, {sy2, 0}, end),
+            cubic_of(two_sum(1, -x2), two_sum(1, -x1), 1),
+            cubic_of(two_sum(end, -sy2), two_sum(end, -sy1), end)};
 }
 
-inline DD horner(DD a, DD b, DD c, double u) { return dd_mul(dd_add(dd_mul(dd_add(dd_mul(a, u), b), u), c), u); }
+inline std::uint64_t bits_of(double v) { return std::bit_cast<std::uint64_t>(v); }
+inline double of_bits(std::uint64_t b) { return std::bit_cast<double>(b); }
 
-// x'(u), only to aim Newton's steps.
-inline double bezier_dx(const Bezier& b, double u) { return (3 * b.ax.hi * u + 2 * b.bx.hi) * u + b.cx.hi; }
+// The root of x(u) = t in [0, 1] as u + rest, a double and what is left of
+// the root, |rest| at most about a unit in the last place of u.  x must be
+// increasing with x(0) = 0 < t < x(1).
+struct Root {
+    double u, rest;
+};
 
-// A start for the solver: a few of Newton's steps in double precision, which
-// are cheap and bring u close to the root wherever x is not flat.
-inline double bezier_guess(const Bezier& b, double t) {
+constexpr int bezier_guess_steps = 24;
+constexpr int bezier_misses = 4;                  // steps in double-double that may fail to halve
+constexpr int bezier_steps = 62 + bezier_misses;  // [0, 1] holds fewer than 2^62 bit patterns
+
+inline double bisect_bits(double lo, double hi) { return of_bits((bits_of(lo) + bits_of(hi)) / 2); }
+
+inline Root bezier_root(const Cubic& x, double t) {
+    // A guess, in doubles: Newton's method kept in a bracket, with the bit
+    // patterns halved wherever a step would leave it or is not below a
+    // quarter of the step before, as when Newton's method crawls towards a
+    // root near a flat point (halving the bit patterns finds the binade of a
+    // tiny root in a few steps).  Near the root the signs in doubles may be
+    // wrong; this bracket is not kept.
     double u = t;
-    for (int i = 0; i < 8; ++i) {
-        double d = bezier_dx(b, u);
-        if (!(d > 1e-6)) break;
-        double step = (((b.ax.hi * u + b.bx.hi) * u + b.cx.hi) * u - t) / d;
-        if (!(u - step >= 0 && u - step <= 1)) break;
-        u -= step;
-        if (std::fabs(step) < 1e-12) break;
+    {
+        double lo = 0, hi = 1, last = 1;
+        for (int i = 0; i < bezier_guess_steps; ++i) {
+            double r = value_hi(x, u) - t;
+            if (r == 0) break;
+            (r < 0 ? lo : hi) = u;
+            if (bits_of(hi) - bits_of(lo) <= 1) break;
+            double next = u - r / slope_hi(x, u);
+            bool newton = next > lo && next < hi && std::fabs(next - u) <= last / 4;
+            if (!newton) next = bisect_bits(lo, hi);
+            last = std::fabs(next - u);
+            u = next;
+            if (newton && last <= 0x1p-26 * u) break;  // quadratic convergence: u is within a few ulp
+        }
     }
-    return u;
+    double lo = 0, hi = 1;
+    DD at_lo{-t, 0}, at_hi{0, 0};
+    bool hi_known = false;
+    int misses = 0;
+    for (int i = 0; i < bezier_steps; ++i) {
+        bool halving = !(u > lo && u < hi);
+        if (halving) u = bisect_bits(lo, hi);
+        std::uint64_t before = bits_of(hi) - bits_of(lo);
+        DD r = dd_add(value(x, u), {-t, 0});
+        if (r.hi == 0) return {u, 0};
+        if (r.hi < 0) {
+            lo = u;
+            at_lo = r;
+        } else {
+            hi = u;
+            at_hi = r;
+            hi_known = true;
+        }
+        std::uint64_t after = bits_of(hi) - bits_of(lo);
+        if (after == 1) break;
+        if (!halving && after > before / 2) ++misses;
+        if (misses == bezier_misses) continue;  // halve from now on
+        double d = slope_hi(x, u);
+        double rest = -r.hi / d;
+        if (u + rest == u) {
+            // Within half an ulp.  The step is the rest of the root where
+            // x'(u) has its leading bits and hardly bends over an ulp: the
+            // step's error is then far below an ulp.
+            double size = (3 * std::fabs(x.a.hi) * u + 2 * std::fabs(x.b.hi)) * u + std::fabs(x.c.hi);
+            double bend = 6 * std::fabs(x.a.hi) * u + 2 * std::fabs(x.b.hi);
+            if (d >= 0x1p-20 * size && bend * std::fabs(rest) <= 0x1p-30 * d) return {u, rest};
+            u = of_bits(bits_of(u) + (r.hi < 0 ? 1 : -1));  // bracket it instead
+        } else {
+            u += rest;
+        }
+    }
+    if (!hi_known) at_hi = dd_add(value(x, hi), {-t, 0});
+    // Adjacent doubles: the chord between them.
+    double f = at_lo.hi / (at_lo.hi - at_hi.hi), w = hi - lo;
+    return f <= 0.5 ? Root{lo, f * w} : Root{hi, (f - 1) * w};
 }
 
-// The curve parameter whose x is t, to the last bit: Newton's method kept
-// inside a bracket that every step narrows, with bisection wherever Newton
-// would leave the bracket or the slope vanishes.  Once a Newton step no
-// longer moves u, the root is within about half a unit in the last place:
-// the answer is u or its neighbour toward the root.
-inline double bezier_solve(const Bezier& b, double t) {
-    double lo = 0, hi = 1, u = bezier_guess(b, t);
-    auto error = [&](double v) { return dd_add(horner(b.ax, b.bx, b.cx, v), {-t, 0}).hi; };
-    for (int i = 0; i < 200; ++i) {
-        double f = error(u);
-        if (f == 0) return u;
-        if (f < 0)
-            lo = u;
-        else
-            hi = u;
-        double d = bezier_dx(b, u);
-        double next = d > 0 ? u - f / d : lo;
-        if (next == u) {
-            double v = std::nextafter(u, f < 0 ? 1.0 : 0.0);
-            return std::fabs(error(v)) < std::fabs(f) ? v : u;
-        }
-        if (!(next > lo && next < hi)) next = lo + (hi - lo) / 2;
-        if (next == lo || next == hi) break;
-        u = next;
+inline DD bezier_y(const Cubic& y, Root r) { return dd_add(value(y, r.u), {slope_hi(y, r.u) * r.rest, 0}); }
+
+// y at the root u = (r.u + r.rest) 2^-k, for a value too small for the
+// coefficients as they are (its terms would underflow): with u = w 2^-n, w
+// in [1, 2), the coefficient of u^j is scaled by 2^(-top - jn), where 2^top
+// is about the largest term (a + b + c = y_end, so one coefficient is not 0).
+inline double bezier_y_small(const Bezier& b, Root r, int k) {
+    int e;
+    std::frexp(r.u, &e);
+    int n = k + 1 - e;
+    Root w{std::ldexp(r.u, n - k), std::ldexp(r.rest, n - k)};
+    bool first = true;
+    int top = 0;
+    for (auto [c, j] : {std::pair{b.y.c.hi, 1}, std::pair{b.y.b.hi, 2}, std::pair{b.y.a.hi, 3}}) {
+        if (c == 0) continue;
+        std::frexp(c, &e);
+        top = first ? e - j * n : std::max(top, e - j * n);
+        first = false;
     }
-    // The bracket holds no double between its ends: the better of the two.
-    return std::fabs(error(lo)) <= std::fabs(error(hi)) ? lo : hi;
+    Cubic y{dd_scale(b.y.a, -top - 3 * n), dd_scale(b.y.b, -top - 2 * n), dd_scale(b.y.c, -top - n)};
+    return std::ldexp(bezier_y(y, w).hi, b.y_exp + top);
+}
+
+// Progress below 2^-512: u = v 2^-k and t 2^3k in [1/8, 1), so that x's
+// coefficients become a, b 2^k and c 2^2k; the root v stays below 1, as
+// x(u) >= u^3.
+inline double bezier_at_tiny(const Bezier& b, double t) {
+    int e;
+    std::frexp(t, &e);
+    int k = -e / 3;
+    Cubic x{b.x.a, dd_scale(b.x.b, k), dd_scale(b.x.c, 2 * k)};
+    return bezier_y_small(b, bezier_root(x, std::ldexp(t, 3 * k)), k);
 }
 
 inline double bezier_at(const Bezier& b, double t) {
     if (t <= 0) return 0;
     if (t >= 1) return 1;
     if (b.x1 == b.y1 && b.x2 == b.y2) return t;  // the straight line
-    return horner(b.ay, b.by, b.cy, bezier_solve(b, t)).hi;
+    if (t > 0.5) return dd_add({b.y_end, 0}, dd_neg(bezier_y(b.yb, bezier_root(b.xb, 1 - t)))).hi * b.y_scale;
+    if (t < 0x1p-512) return bezier_at_tiny(b, t);
+    Root r = bezier_root(b.x, t);
+    double y = bezier_y(b.y, r).hi;
+    return std::fabs(y) >= 0x1p-900 ? y * b.y_scale : bezier_y_small(b, r, 0);
 }
 
 }  // namespace qm::easing
