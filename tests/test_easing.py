@@ -3,11 +3,14 @@
 the interpolation call a glide cell makes, and the curve objects themselves."""
 
 import copy
+import functools
 import inspect
 import json
 import math
 import pickle
+import random
 import struct
+import sys
 import zlib
 from decimal import Decimal
 from fractions import Fraction
@@ -102,27 +105,73 @@ def test_cubic_bezier_is_solved_to_double_precision_and_agrees_with_bezier_easin
             assert abs(ours - theirs) <= 1e-6, t
 
 
-def exact_bezier():
-    """The golden table's exact Bézier value (rationals, rounded once), from the script that made it."""
+@functools.cache
+def exact_bezier_point():
+    """The exact Bézier solve of the script that makes the golden table: (u, y) as rationals."""
     import importlib.util
 
     spec = importlib.util.spec_from_file_location("easing_golden", ROOT / "tools" / "easing_golden.py")
     module = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)
-    return module.exact_bezier
+    return module.exact_bezier_point
 
 
-@pytest.mark.parametrize("seed", range(8))
+def assert_exact(params, t):
+    """The curve's value at t against the exact solve: within 4 * 2**-53 *
+    max(1, |y1|, |y2|), and within an ulp wherever it is a normal double not
+    more than 2**40 times smaller than its terms (whose cancellation the
+    solver cannot undo)."""
+    ours = cubic_bezier(*params).at(t)
+    assert math.isfinite(ours), (params, t)
+    u, exact = exact_bezier_point()(params, t)
+    y1, y2 = map(Fraction, params[1::2])
+    error = abs(Fraction(ours) - exact)
+    assert error <= 4 * Fraction(2) ** -53 * max(1, abs(y1), abs(y2)), (params, t, ours, float(exact))
+    terms = abs(3 * y1 * u * (1 - u) ** 2) + abs(3 * y2 * u * u * (1 - u)) + u ** 3
+    if abs(exact) >= 2 ** -1022 and abs(exact) * 2 ** 40 >= terms:
+        assert error <= math.ulp(float(exact)), (params, t, ours, float(exact))
+
+
+MAX = sys.float_info.max
+# Vertical tangents (x flat at 1/2), nearly one, horizontal ones; x flat at an
+# end (x1 = 0, x2 = 1: the root goes as the square or cube root of the
+# progress); the largest, large and subnormal ordinates, subnormal and zero
+# abscissae; ordinates so far apart that the value's terms underflow unless
+# each is scaled.
+HARD_BEZIERS = [
+    (1, 0, 0, 1), (1, -1, 0, 2), (1, 0.5, 5e-324, 0.5), (0, 1, 1, 0), (0.3, 1, 0.7, 0),
+    (0, 1, 0, 1), (0, 0, 0.58, 1), (0.42, 0, 1, 1), (1, 0, 1, 1),
+    (0.5, 3e299, 0.5, 0), (0.5, -MAX, 0.5, 0), (0.5, MAX, 0.5, MAX), (0, MAX, 1, -MAX), (1, -MAX, 0, MAX),
+    (0, 5e-324, 0, 5e-324), (5e-324, -5e-324, 1, 5e-324), (0, 0, 0, 0.5),
+    (1, 1, 0.5, MAX), (0.5, 11711.43, 0.5, 3.88e134),
+]
+HARD_PROGRESS = [5e-324, 1e-300, math.nextafter(2 ** -512, 0), 2 ** -512, 1e-150, 1e-9, 0.3, 0.5 - 2 ** -54, 0.5,
+                 0.5 + 2 ** -53, 0.500000003, 0.5 + 1e-12, 0.7, 1 - 1e-9, 1 - 2 ** -53]
+
+
+@pytest.mark.parametrize("params", HARD_BEZIERS, ids=str)
+def test_cubic_bezier_is_exact_where_the_solve_is_hard(params):
+    for t in HARD_PROGRESS:
+        assert_exact(params, t)
+
+
+@pytest.mark.parametrize("seed", range(16))
 def test_cubic_bezier_of_any_parameters_is_exact(seed):
-    import random
-
     rng = random.Random(seed)
-    params = [rng.random(), rng.uniform(-2, 3), rng.random(), rng.uniform(-2, 3)]
-    if seed == 0:
-        params[0], params[2] = 1.0, 0.0  # a vertical tangent
-    curve, exact = cubic_bezier(*params), exact_bezier()
-    for t in [rng.random() for _ in range(6)] + [1e-300, 0.5, 1 - 2**-53]:
-        assert abs(curve.at(t) - exact(params, t)) <= 4.5e-16, (params, t)
+
+    def abscissa():
+        return rng.choice([rng.random(), rng.random(), rng.random() ** 16, 0.0, 1.0, 5e-324])
+
+    def ordinate():
+        return rng.choice([rng.uniform(-2, 3), rng.uniform(-2, 3), rng.choice([-1, 1]) * 2 ** rng.uniform(-1074, 1023),
+                           rng.choice([-MAX, MAX]), 0.0])
+
+    params = (abscissa(), ordinate(), abscissa(), ordinate())
+    if seed % 4 == 0:
+        params = (1.0, params[1], 0.0, params[3])  # a vertical tangent
+    for t in [rng.random() for _ in range(4)] + [2 ** -rng.uniform(1, 1074), 1 - 2 ** -rng.uniform(1, 53),
+                                                 0.5 + rng.uniform(-1, 1) * 2 ** -rng.uniform(20, 54)]:
+        assert_exact(params, t)
 
 
 @pytest.mark.parametrize("curve", [easing.back_in, easing.elastic_out, easing.back_in_out,

@@ -402,12 +402,12 @@ inline Root bezier_root(const Cubic& x, double t) {
         double d = slope_hi(x, u);
         double rest = -r.hi / d;
         if (u + rest == u) {
-            // Within half an ulp.  The step is the rest of the root where
-            // x'(u) has its leading bits and hardly bends over an ulp: the
-            // step's error is then far below an ulp.
+            // Within half an ulp.  The step is the rest of the root where x'(u)
+            // is not mostly the rounding of its terms (whose size bounds
+            // u x''(u) too, so x bends by far less than x'(u) over an ulp):
+            // the step's error is then far below an ulp.
             double size = (3 * std::fabs(x.a.hi) * u + 2 * std::fabs(x.b.hi)) * u + std::fabs(x.c.hi);
-            double bend = 6 * std::fabs(x.a.hi) * u + 2 * std::fabs(x.b.hi);
-            if (d >= 0x1p-20 * size && bend * std::fabs(rest) <= 0x1p-30 * d) return {u, rest};
+            if (d >= 0x1p-20 * size) return {u, rest};
             u = of_bits(bits_of(u) + (r.hi < 0 ? 1 : -1));  // bracket it instead
         } else {
             u += rest;
