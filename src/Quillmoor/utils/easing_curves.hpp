@@ -320,7 +320,7 @@ struct Bezier {
 };
 
 inline Bezier make_bezier(double x1, double y1, double x2, double y2) {
-    double big = std::fmax(1, std::fmax(std::fabs(y1), std::fabs(y2)));
+    double big = std::max({1.0, std::fabs(y1), std::fabs(y2)});
     int e;
     std::frexp(big, &e);  // big in [2^(e-1), 2^e)
     int y_exp = e > 1 ? e - 1 : 0;
