@@ -1,7 +1,8 @@
 """What the tests share: each class of the package once (how to make one, a
 sample whose every pickled member is set, the subclasses whose replacements
 the class's own code must call, and every public operation by row), and the
-helpers for clocks, pickled states, child interpreters and published tables.
+helpers for clocks, pickled states, child interpreters, what the interpreter
+can do, and published tables.
 
 The leak, allocation-failure, fuzz, re-entrancy, pickle and docs tests all
 read the catalogue: a new method gets its rows here, once."""
@@ -486,6 +487,52 @@ def functions():
     return out
 
 
+# ---- what the interpreter can do -------------------------------------------------------
+# The WebAssembly build (Pyodide) runs in one process and one thread, with no
+# sub-interpreters.  A test that needs one of these says so, by @needs(...) or
+# by calling need(), and is skipped, with that reason, where it is missing.
+
+
+def _starts_processes():
+    try:
+        subprocess.run([sys.executable, "-c", ""], capture_output=True, timeout=60, check=True)
+    except OSError:
+        return False
+    return True
+
+
+def _starts_threads():
+    import threading
+
+    t = threading.Thread(target=lambda: None)
+    try:
+        t.start()
+    except RuntimeError:
+        return False
+    t.join()
+    return True
+
+
+def _has_subinterpreters():
+    import importlib.util
+
+    return importlib.util.find_spec("_interpreters") is not None
+
+
+CAPABILITIES = {"processes": _starts_processes, "threads": _starts_threads, "sub-interpreters": _has_subinterpreters}
+_found = {}
+
+
+def need(capability):
+    """Skips the running test unless the interpreter has `capability` (a key of CAPABILITIES)."""
+    if capability not in _found:
+        _found[capability] = CAPABILITIES[capability]()
+    if not _found[capability]:
+        import pytest
+
+        pytest.skip(f"needs {capability}")
+
+
 # ---- processes and published tables ----------------------------------------------------
 
 
@@ -496,6 +543,7 @@ def build_dir():
 
 def run_python(code, *, env_extra=None, check=True):
     """Runs `code` in a fresh interpreter with the same package on its path."""
+    need("processes")
     env = dict(os.environ)
     env.update(env_extra or {})
     proc = subprocess.run(

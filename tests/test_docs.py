@@ -45,6 +45,7 @@ def test_readme_keeps_an_example_of(needle):
     assert any(needle in code for _, code in README_EXAMPLES)
 
 
+@pytest.mark.needs("processes")
 def test_demo_runs_and_shows_every_module():
     env = dict(os.environ)
     proc = subprocess.run(

@@ -128,6 +128,7 @@ def test_failure_reading_the_sibling_propagates_from_the_import(sabotage):
     assert expected in proc.stdout and "OK True" in proc.stdout
 
 
+@pytest.mark.needs("sub-interpreters")
 def test_second_interpreter_is_refused():
     proc = run_python(
         """

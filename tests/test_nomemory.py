@@ -27,6 +27,8 @@ import pytest
 from support import OPERATIONS
 
 pytest.importorskip("_testcapi")
+# Children sweep the modules side by side, each import in a process forked for it.
+pytestmark = [pytest.mark.needs("processes"), pytest.mark.needs("threads")]
 
 CHILD = Path(__file__).with_name("nomemory_child.py")
 
