@@ -8,6 +8,8 @@ from pathlib import Path
 
 import pytest
 
+pytestmark = pytest.mark.needs("processes")  # the script runs under bash
+
 CI = Path(__file__).resolve().parent.parent / ".ci" / "run"
 PYTHONS = ["a", "b", "c"]  # stand-in interpreters: the legs follow whatever list ./dev gives
 LEG = ["check", "typecheck", "verifytypes"]
