@@ -1,221 +1,42 @@
 // The arithmetic of the easing curves, apart from any Python object, so that
 // the module and the benchmark's floor compute the very same values.
 //
-// Every named curve maps progress t in [0, 1] (the caller clamps it and
-// handles NaN) to its value.  The expressions follow the published defaults
-// of the common web easing functions step by step, in the same order of
-// operations, so that they round alike: polynomial in/out/in-out pairs,
-// sine, the exponential and elastic curves normalised to start exactly at 0
-// and end exactly at 1, back with overshoot 1.70158, elastic with amplitude 1
-// and period 0.3, and the four-bounce curve.
+// Every named curve maps progress t in (0, 1) to its value (the caller gives
+// 0 and 1 at the ends and handles NaN).  The curves are those of the common
+// web easing functions with their published defaults: polynomial
+// in/out/in-out pairs, sine, the exponential and elastic curves normalised to
+// start exactly at 0 and end exactly at 1, back with overshoot 1.70158,
+// elastic with amplitude 1 and period 0.3, and the four-bounce curve.  Where
+// the published formula cancels (1 - cos t near 0, 2^(10t) - 1) the same
+// function is computed in a form that does not.
+//
+// Every target gives the same bits: the curves call no function of the
+// platform's maths library (whose sine, cosine and exponential differ between
+// C libraries and between glibc's own builds), only IEEE-754 operations that
+// round once each (the build forbids contraction and x87 arithmetic), exact
+// ones (floor, square root, scaling by powers of two) and the sine, cosine
+// and 2^x - 1 below, which are polynomials on exactly reduced arguments.
 #pragma once
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <utility>
 
 namespace qm::easing {
 
-using Shape = double (*)(double);
-
-constexpr double pi = 3.141592653589793;
-constexpr double half_pi = pi / 2;
-constexpr double tau = 2 * pi;
-
-// pow, exp and exp2 are not called: glibc versioned them anew in 2.29, and
-// the modules must load with glibc 2.5.  Their replacements stay within a few
-// units in the last place.
-
-// 2^y as 2^n * 2^f with n = floor(y), f in [0, 1): exact at every integer y.
-inline double exp2_of(double y) {
-    double n = std::floor(y);
-    return std::ldexp(std::expm1((y - n) * 0.6931471805599453) + 1, static_cast<int>(n));
-}
-
-// t^E by squaring.
-template <int E>
-double ipow(double t) {
-    if constexpr (E == 1) return t;
-    else if constexpr (E % 2 == 0) return ipow<E / 2>(t * t);
-    else return t * ipow<E - 1>(t);
-}
-
-// 2^(-10x) shifted and scaled so that it runs from exactly 1 at x = 0 to
-// exactly 0 at x = 1 instead of stopping at 2^-10.
-inline double tpmt(double x) { return (exp2_of(-10 * x) - 0.0009765625) * 1.0009775171065494; }
-
-inline double linear(double t) { return t; }
-
-inline double quad_in(double t) { return t * t; }
-inline double quad_out(double t) { return t * (2 - t); }
-inline double quad_in_out(double t) {
-    t *= 2;
-    if (t <= 1) return t * t / 2;
-    t -= 1;
-    return (t * (2 - t) + 1) / 2;
-}
-
-inline double cubic_in(double t) { return t * t * t; }
-inline double cubic_out(double t) {
-    t -= 1;
-    return t * t * t + 1;
-}
-inline double cubic_in_out(double t) {
-    t *= 2;
-    if (t <= 1) return t * t * t / 2;
-    t -= 2;
-    return (t * t * t + 2) / 2;
-}
-
-template <int E>
-double poly_in(double t) {
-    return ipow<E>(t);
-}
-template <int E>
-double poly_out(double t) {
-    return 1 - ipow<E>(1 - t);
-}
-template <int E>
-double poly_in_out(double t) {
-    t *= 2;
-    return (t <= 1 ? ipow<E>(t) : 2 - ipow<E>(2 - t)) / 2;
-}
-
-inline double sine_in(double t) { return t == 1 ? 1 : 1 - std::cos(t * half_pi); }
-inline double sine_out(double t) { return std::sin(t * half_pi); }
-inline double sine_in_out(double t) { return (1 - std::cos(pi * t)) / 2; }
-
-inline double expo_in(double t) { return tpmt(1 - t); }
-inline double expo_out(double t) { return 1 - tpmt(t); }
-inline double expo_in_out(double t) {
-    t *= 2;
-    return (t <= 1 ? tpmt(1 - t) : 2 - tpmt(t - 1)) / 2;
-}
-
-inline double circ_in(double t) { return 1 - std::sqrt(1 - t * t); }
-inline double circ_out(double t) {
-    t -= 1;
-    return std::sqrt(1 - t * t);
-}
-inline double circ_in_out(double t) {
-    t *= 2;
-    if (t <= 1) return (1 - std::sqrt(1 - t * t)) / 2;
-    t -= 2;
-    return (std::sqrt(1 - t * t) + 1) / 2;
-}
-
-constexpr double back_s = 1.70158;
-inline double back_in(double t) { return t * t * (back_s * (t - 1) + t); }
-inline double back_out(double t) {
-    t -= 1;
-    return t * t * ((t + 1) * back_s + t) + 1;
-}
-inline double back_in_out(double t) {
-    t *= 2;
-    if (t < 1) return t * t * ((back_s + 1) * t - back_s) / 2;
-    t -= 2;
-    return (t * t * ((back_s + 1) * t + back_s) + 2) / 2;
-}
-
-// Amplitude 1, period 0.3; the phase s puts the first crest where the
-// normalised exponential envelope starts.
-constexpr double elastic_p = 0.3 / tau;
-constexpr double elastic_s = half_pi * elastic_p;  // asin(1 / amplitude) * p
-inline double elastic_in(double t) {
-    t -= 1;
-    return tpmt(-t) * std::sin((elastic_s - t) / elastic_p);
-}
-inline double elastic_out(double t) { return 1 - tpmt(t) * std::sin((t + elastic_s) / elastic_p); }
-inline double elastic_in_out(double t) {
-    t = t * 2 - 1;
-    return (t < 0 ? tpmt(-t) * std::sin((elastic_s - t) / elastic_p)
-                  : 2 - tpmt(t) * std::sin((elastic_s + t) / elastic_p)) / 2;
-}
-
-// Four parabolic arcs; the breaks and crests in elevenths.
-constexpr double b1 = 4.0 / 11, b2 = 6.0 / 11, b3 = 8.0 / 11, b4 = 3.0 / 4, b5 = 9.0 / 11, b6 = 10.0 / 11,
-                 b7 = 15.0 / 16, b8 = 21.0 / 22, b9 = 63.0 / 64, b0 = 1 / b1 / b1;
-inline double bounce_out(double t) {
-    if (t < b1) return b0 * t * t;
-    if (t < b3) {
-        t -= b2;
-        return b0 * t * t + b4;
-    }
-    if (t < b6) {
-        t -= b5;
-        return b0 * t * t + b7;
-    }
-    t -= b8;
-    return b0 * t * t + b9;
-}
-inline double bounce_in(double t) { return 1 - bounce_out(1 - t); }
-inline double bounce_in_out(double t) {
-    t *= 2;
-    return (t <= 1 ? 1 - bounce_out(1 - t) : bounce_out(t - 1) + 1) / 2;
-}
-
-inline double smoothstep_half(double t) { return t * t * (3 - 2 * t); }
-inline double smootherstep_half(double t) { return t * t * t * (t * (t * 6 - 15) + 10); }
-
-// Both are symmetric about (1/2, 1/2), so the upper half is evaluated as the
-// lower one turned over: near 1 the polynomial would cancel and overshoot 1.
-inline double smoothstep(double t) { return t <= 0.5 ? smoothstep_half(t) : 1 - smoothstep_half(1 - t); }
-inline double smootherstep(double t) { return t <= 0.5 ? smootherstep_half(t) : 1 - smootherstep_half(1 - t); }
-
-// ---- the named curves ---------------------------------------------------------------
-
-struct NamedShape {
-    const char* name;
-    Shape shape;
-};
-
-// In the order the module lists them and the gallery draws them.
-inline constexpr NamedShape named_shapes[] = {
-    {"linear", linear},
-    {"quad_in", quad_in},
-    {"quad_out", quad_out},
-    {"quad_in_out", quad_in_out},
-    {"cubic_in", cubic_in},
-    {"cubic_out", cubic_out},
-    {"cubic_in_out", cubic_in_out},
-    {"quart_in", poly_in<4>},
-    {"quart_out", poly_out<4>},
-    {"quart_in_out", poly_in_out<4>},
-    {"quint_in", poly_in<5>},
-    {"quint_out", poly_out<5>},
-    {"quint_in_out", poly_in_out<5>},
-    {"sine_in", sine_in},
-    {"sine_out", sine_out},
-    {"sine_in_out", sine_in_out},
-    {"expo_in", expo_in},
-    {"expo_out", expo_out},
-    {"expo_in_out", expo_in_out},
-    {"circ_in", circ_in},
-    {"circ_out", circ_out},
-    {"circ_in_out", circ_in_out},
-    {"back_in", back_in},
-    {"back_out", back_out},
-    {"back_in_out", back_in_out},
-    {"elastic_in", elastic_in},
-    {"elastic_out", elastic_out},
-    {"elastic_in_out", elastic_in_out},
-    {"bounce_in", bounce_in},
-    {"bounce_out", bounce_out},
-    {"bounce_in_out", bounce_in_out},
-    {"smoothstep", smoothstep},
-    {"smootherstep", smootherstep},
-};
-
 // ---- double-double arithmetic ----------------------------------------------------
 //
 // An unevaluated sum hi + lo with |lo| <= ulp(hi) / 2: about 106 bits.  Only
-// the additions and multiplications by a double that the Bézier solver needs,
-// built on the exact sum and product of two doubles (the product by Dekker's
-// split, so no fused multiply-add is needed; the build forbids contraction).
-// The split multiplies by 2^27 + 1, so a product's factors must stay well
-// below 2^996: the solver keeps its numbers near 1.
+// the additions and multiplications by a double that the Bézier solver and
+// the curves' sine, cosine and 2^x - 1 need, built on the exact sum and
+// product of two doubles (the product by Dekker's split, so no fused
+// multiply-add is needed; the build forbids contraction).  The split
+// multiplies by 2^27 + 1, so a product's factors must stay well below
+// 2^996: the solver keeps its numbers near 1, the curves theirs below 2^11.
 struct DD {
     double hi, lo;
 };
@@ -243,6 +64,8 @@ inline DD two_prod(double a, double b, DD sb) {
     DD sa = split(a);
     return {p, ((sa.hi * sb.hi - p) + sa.hi * sb.lo + sa.lo * sb.hi) + sa.lo * sb.lo};
 }
+
+inline DD two_prod(double a, double b) { return two_prod(a, b, split(b)); }
 
 inline DD dd_add(DD a, DD b) {
     DD s = two_sum(a.hi, b.hi);
@@ -463,5 +286,399 @@ inline double bezier_at(const Bezier& b, double t) {
     double y = bezier_y(b.y, r).hi;
     return std::fabs(y) >= 0x1p-900 ? y * b.y_scale : bezier_y_small(b, r, 0);
 }
+
+// ---- sine, cosine and 2^x - 1 ------------------------------------------------------
+//
+// Angles are counted in quarter turns, sin_quarter(x) = sin(pi/2 x), so that
+// reducing an argument to its quadrant is an exact subtraction of the nearest
+// integer.  Each function is a kernel on a reduced argument |r| <= 1/2 (given
+// as r + rl, rl a correction below half a unit in the last place of r) that
+// returns a pair hi + lo with |lo| <= ulp(hi) / 2, within about 2^-56 of the
+// value: its leading term is an exact product, the rest a polynomial in
+// doubles.  A curve may combine pairs before it rounds; rounded on its own
+// (hi), a pair is within one unit in the last place of the function.
+
+// Made by tools/easing_kernels.py with mpmath: pi/2, pi^2/8 and ln 2 each
+// split in two doubles (hi the nearest, lo the nearest to the rest), and the
+// tails' polynomials (lowest degree first) interpolated at Chebyshev nodes,
+// coefficients rounded to the nearest double.
+constexpr double half_pi_hi = 0x1.921fb54442d18p+0, half_pi_lo = 0x1.1a62633145c07p-54;
+constexpr double pi2_8_hi = 0x1.3bd3cc9be45dep+0, pi2_8_lo = 0x1.692b71366cc04p-54;
+constexpr double ln2_hi = 0x1.62e42fefa39efp-1, ln2_lo = 0x1.abc9e3b39803fp-56;
+// sin(pi/2 r) = r (pi/2 + z sin_tail(z)), z = r^2: within 2^-57.5 of the value
+constexpr double sin_tail[] = {-0x1.4abbce625be53p-1, 0x1.466bc6775aae1p-4,  -0x1.32d2cce62b872p-8,
+                               0x1.50783486facaap-13, -0x1.e3074d2614b2dp-19, 0x1.e8f036bcd3237p-25,
+                               -0x1.6cc577dadd922p-31};
+// cos(pi/2 r) = 1 - (pi^2/8) z + z^2 cos_tail(z), z = r^2: within 2^-58.4
+constexpr double cos_tail[] = {0x1.03c1f081b5ac4p-2,   -0x1.55d3c7e3cbd74p-6, 0x1.e1f50688302c5p-11,
+                               -0x1.a6d1f0ab7905cp-16, 0x1.f9cfc07738157p-22, -0x1.b38340f56931fp-28};
+// 2^r - 1 = r ln 2 + r^2 exp2m1_tail(r): within 2^-56.8
+constexpr double exp2m1_tail[] = {0x1.ebfbdff82c58fp-3,  0x1.c6b08d704a0c2p-5,  0x1.3b2ab6fba4e78p-7,
+                                  0x1.5d87fe78a5276p-10, 0x1.430912f86bf52p-13, 0x1.ffcbfc670dcd4p-17,
+                                  0x1.62c022401b97dp-20, 0x1.b524fae627834p-24, 0x1.e4cf1cd08d4b8p-28,
+                                  0x1.e9d3fe3952179p-32, 0x1.c48f769ad2c46p-36};
+
+// c[First] + c[First + 1] x + ... by Estrin's scheme: pairs c[i] + c[i + 1] x,
+// then the polynomial of those in x^2.  The same sequence of operations every
+// time, with a shorter chain of dependent ones than Horner's.
+template <std::size_t First, std::size_t N>
+constexpr double estrin(const double (&c)[N], double x) {
+    constexpr std::size_t M = N - First;
+    if constexpr (M == 1) {
+        return c[First];
+    } else {
+        double pairs[(M + 1) / 2];
+        for (std::size_t i = 0; i < M / 2; ++i) pairs[i] = c[First + 2 * i] + c[First + 2 * i + 1] * x;
+        if constexpr (M % 2 == 1) pairs[M / 2] = c[N - 1];
+        return estrin<0>(pairs, x * x);
+    }
+}
+
+// The nearest integer n to x (either one at a tie); x - n is exact.  Taken
+// on |x|, since x - floor(x) rounds for x just below 0.
+inline double nearest_integer(double x) {
+    double a = std::fabs(x);
+    double n = std::floor(a);
+    if (a - n > 0.5) n += 1;
+    return x < 0 ? -n : n;
+}
+
+// 2^n for an integer n in [-1022, 1023], from its exponent bits.
+inline double pow2(int n) { return of_bits(static_cast<std::uint64_t>(n + 1023) << 52); }
+
+// The leading term r (pi/2 + c0 z), c0 the tail's first coefficient, is an
+// exact product of r and a pair; the rest is below r z^2 / 10.
+inline DD sin_kernel(double r, double rl) {
+    double z = r * r;
+    DD a = quick_two_sum(half_pi_hi, sin_tail[0] * z);
+    DD p = two_prod(r, a.hi);
+    // rl enters through the derivative, pi/2 cos(pi/2 r), to about 2^-6 of itself.
+    double rest = p.lo + (r * (a.lo + half_pi_lo) + rl * half_pi_hi * (1 - pi2_8_hi * z)) +
+                  r * z * z * estrin<1>(sin_tail, z);
+    return quick_two_sum(p.hi, rest);
+}
+
+inline DD cos_kernel(double r, double rl) {
+    DD z = two_prod(r, r);
+    DD m = two_prod(z.hi, pi2_8_hi);
+    DD w = quick_two_sum(1, -m.hi);  // exact: m.hi <= pi^2/32
+    double rest = w.lo - (m.lo + (pi2_8_hi * z.lo + pi2_8_lo * z.hi) + 2 * pi2_8_hi * r * rl) +
+                  z.hi * z.hi * estrin<0>(cos_tail, z.hi);
+    return quick_two_sum(w.hi, rest);
+}
+
+// As the sine: the leading term r (ln 2 + c0 r) exactly, the rest below r^3 / 16.
+inline DD exp2m1_kernel(double r, double rl) {
+    DD a = quick_two_sum(ln2_hi, exp2m1_tail[0] * r);
+    DD p = two_prod(r, a.hi);
+    // rl enters through the derivative, ln 2 * 2^r.
+    double rest = p.lo + (r * (a.lo + ln2_lo) + rl * ln2_hi * (1 + p.hi)) + r * r * r * estrin<1>(exp2m1_tail, r);
+    return quick_two_sum(p.hi, rest);
+}
+
+// n mod 4 for an integer n, exactly.
+inline int quadrant_of(double n) { return static_cast<int>(n - 4 * std::floor(n / 4)); }
+
+// sin(pi/2 (q + r + rl)) for a quadrant q (any integer; only q mod 4 counts):
+// the kernel of that quadrant.
+inline DD sin_quarters(int q, double r, double rl) {
+    DD s = (q & 1) == 0 ? sin_kernel(r, rl) : cos_kernel(r, rl);
+    return (q & 2) == 0 ? s : DD{-s.hi, -s.lo};
+}
+
+// sin(pi/2 x) and cos(pi/2 x) for every double x (NaN for infinities).
+inline double sin_quarter(double x) {
+    if (!(std::fabs(x) <= std::numeric_limits<double>::max())) return x - x;
+    double n = nearest_integer(x);
+    return sin_quarters(quadrant_of(n), x - n, 0).hi;
+}
+inline double cos_quarter(double x) {
+    if (!(std::fabs(x) <= std::numeric_limits<double>::max())) return x - x;
+    double n = nearest_integer(x);
+    return sin_quarters(quadrant_of(n) + 1, x - n, 0).hi;
+}
+
+// 2^(x + xl) - 1 for |x| <= 53 and xl below half a unit in the last place of
+// x, as 2^n (1 + k) - 1 = (2^n - 1) + 2^n k with k = 2^r - 1 from the kernel;
+// 2^n - 1 and the scaling are exact.
+inline DD exp2m1_dd(double x, double xl) {
+    double n = nearest_integer(x);
+    DD r = quick_two_sum(x - n, xl);  // x - n is 0 or at least an ulp of x
+    DD k = exp2m1_kernel(r.hi, r.lo);
+    double scale = pow2(static_cast<int>(n));
+    DD s = two_sum(scale - 1, scale * k.hi);
+    return quick_two_sum(s.hi, s.lo + scale * k.lo);
+}
+
+// 2^x - 1 for every double x.
+inline double exp2m1(double x) {
+    if (x <= -53.5) return -1;  // within an ulp of -1 + 2^x
+    if (x <= 53.5) return exp2m1_dd(x, 0).hi;
+    if (!(x < 1024)) return x == x ? std::numeric_limits<double>::infinity() : x;
+    // 2^n (1 + k) - 1 with 2^n - 1 no longer exact: 2^n times the pair 1 + k,
+    // in two steps (2^1024 is no double), and the 1 subtracted from the
+    // smaller part.
+    double n = nearest_integer(x);
+    DD k = exp2m1_kernel(x - n, 0);
+    DD y = quick_two_sum(1, k.hi);
+    double half = pow2(static_cast<int>(n) - 1);
+    return y.hi * half * 2 + ((y.lo + k.lo) * half * 2 - 1);
+}
+
+// ---- pairs ----------------------------------------------------------------------------
+
+// a^2 as a pair, for a pair a with |a.lo| <= ulp(a.hi) / 2.
+inline DD dd_square(DD a) {
+    DD p = two_prod(a.hi, a.hi);
+    return quick_two_sum(p.hi, p.lo + 2 * a.hi * a.lo);
+}
+
+// The rounded product of two such pairs.
+inline double dd_product(DD a, DD b) {
+    DD p = two_prod(a.hi, b.hi);
+    return p.hi + (p.lo + (a.hi * b.lo + a.lo * b.hi));
+}
+
+// ---- the curves -------------------------------------------------------------------
+
+using Shape = double (*)(double);
+
+// t^E by squaring.
+template <int E>
+double ipow(double t) {
+    if constexpr (E == 1) return t;
+    else if constexpr (E % 2 == 0) return ipow<E / 2>(t * t);
+    else return t * ipow<E - 1>(t);
+}
+
+inline double linear(double t) { return t; }
+
+inline double quad_in(double t) { return t * t; }
+inline double quad_out(double t) { return t * (2 - t); }
+inline double quad_in_out(double t) {
+    t *= 2;
+    if (t <= 1) return t * t / 2;
+    t -= 1;
+    return (t * (2 - t) + 1) / 2;
+}
+
+inline double cubic_in(double t) { return t * t * t; }
+inline double cubic_out(double t) {
+    t -= 1;
+    return t * t * t + 1;
+}
+inline double cubic_in_out(double t) {
+    t *= 2;
+    if (t <= 1) return t * t * t / 2;
+    t -= 2;
+    return (t * t * t + 2) / 2;
+}
+
+template <int E>
+double poly_in(double t) {
+    return ipow<E>(t);
+}
+template <int E>
+double poly_out(double t) {
+    return 1 - ipow<E>(1 - t);
+}
+template <int E>
+double poly_in_out(double t) {
+    t *= 2;
+    return (t <= 1 ? ipow<E>(t) : 2 - ipow<E>(2 - t)) / 2;
+}
+
+// 1 - cos(pi/2 t) = 2 sin^2(pi/4 t); (1 - cos(pi t)) / 2 = sin^2(pi/2 t).
+inline double sine_in(double t) { return 2 * dd_square(sin_kernel(t / 2, 0)).hi; }
+inline double sine_out(double t) { return sin_quarter(t); }
+inline double sine_in_out(double t) {
+    double n = nearest_integer(t);
+    return dd_square(sin_quarters(quadrant_of(n), t - n, 0)).hi;
+}
+
+// The exponential curves run along 2^(10t) - 1 scaled by 1 / (2^10 - 1), so
+// that they go exactly from 0 to 1 (the published curves subtract 2^-10 from
+// 2^(10(t - 1)) and divide by 1 - 2^-10: the same function).
+constexpr double expo_span = 0x1p10 - 1;
+
+// 10t, exactly, as a pair.
+inline DD ten_times(double t) { return two_sum(8 * t, 2 * t); }
+
+// A pair over expo_span, as a pair.
+inline DD over_span(DD a) {
+    double q = a.hi / expo_span;
+    DD back = two_sum(0x1p10 * q, -q);  // expo_span * q, exactly
+    return quick_two_sum(q, (((a.hi - back.hi) - back.lo) + a.lo) / expo_span);
+}
+
+// (2^(10t) - 1) / (2^10 - 1), and 1 minus its mirror image,
+// (1 - 2^(-10t)) / (1 - 2^-10), as pairs.
+inline DD expo_rise(double t) {
+    DD x = ten_times(t);
+    return over_span(exp2m1_dd(x.hi, x.lo));
+}
+inline DD expo_fall(double t) {
+    DD x = ten_times(t);
+    DD d = exp2m1_dd(-x.hi, -x.lo);
+    return over_span({-0x1p10 * d.hi, -0x1p10 * d.lo});  // scaled first: tiny t gives subnormals
+}
+
+inline double expo_in(double t) { return expo_rise(t).hi; }
+inline double expo_out(double t) { return expo_fall(t).hi; }
+inline double expo_in_out(double t) {
+    t *= 2;
+    if (t <= 1) return expo_in(t) / 2;
+    DD e = expo_fall(t - 1);
+    DD s = quick_two_sum(1, e.hi);
+    return (s.hi + (s.lo + e.lo)) / 2;
+}
+
+inline double circ_in(double t) { return 1 - std::sqrt(1 - t * t); }
+inline double circ_out(double t) {
+    t -= 1;
+    return std::sqrt(1 - t * t);
+}
+inline double circ_in_out(double t) {
+    t *= 2;
+    if (t <= 1) return (1 - std::sqrt(1 - t * t)) / 2;
+    t -= 2;
+    return (std::sqrt(1 - t * t) + 1) / 2;
+}
+
+constexpr double back_s = 1.70158;
+inline double back_in(double t) { return t * t * (back_s * (t - 1) + t); }
+inline double back_out(double t) {
+    t -= 1;
+    return t * t * ((t + 1) * back_s + t) + 1;
+}
+inline double back_in_out(double t) {
+    t *= 2;
+    if (t < 1) return t * t * ((back_s + 1) * t - back_s) / 2;
+    t -= 2;
+    return (t * t * ((back_s + 1) * t + back_s) + 2) / 2;
+}
+
+// Amplitude 1 and period 0.3: sin(2 pi (t + s) / 0.3) with the phase s
+// putting a crest where the envelope starts is cos(2 pi t / 0.3), and
+// 2 pi t / 0.3 is 40t/3 quarter turns.  sin_thirds takes the quarter turns
+// x = y / 3 with y given exactly as a pair (0 <= y.hi <= 2^50, y.lo about an
+// ulp of y.hi at most) and reduces them exactly: y.hi - 3n is exact (the two
+// are within 3/2 of each other), and so is the residual of the division.
+inline DD sin_thirds(DD y, int quadrant_shift) {
+    double n = nearest_integer(y.hi / 3);
+    DD d = two_sum(y.hi - 3 * n, y.lo);
+    double r = d.hi / 3;
+    DD back = two_sum(2 * r, r);  // 3r, exactly
+    double rl = (((d.hi - back.hi) - back.lo) + d.lo) / 3;
+    return sin_quarters(quadrant_of(n) + quadrant_shift, r, rl);
+}
+
+// elastic_out(t) = 1 - E(t) cos(40t/3 quarter turns), E the envelope
+// 1 - expo_out(t), written as expo_out(t) + E(t) * 2 sin^2(20t/3 quarter
+// turns): two terms that never cancel.
+inline DD elastic_out_pair(double t) {
+    DD fall = expo_fall(t);
+    DD envelope = two_sum(1, -fall.hi);
+    envelope.lo -= fall.lo;
+    DD s = sin_thirds(two_sum(16 * t, 4 * t), 0);  // 20t, exactly
+    DD v = dd_square(s);
+    v = {2 * v.hi, 2 * v.lo};
+    DD ev = two_prod(envelope.hi, v.hi);
+    ev.lo += envelope.hi * v.lo + envelope.lo * v.hi;
+    DD sum = two_sum(fall.hi, ev.hi);
+    return {sum.hi, sum.lo + (fall.lo + ev.lo)};
+}
+
+// elastic_in(t) = E(1 - t) cos(40(1 - t)/3 quarter turns), E(1 - t) = expo_in(t).
+inline double elastic_in(double t) {
+    DD u = two_sum(1, -t);
+    DD y = two_sum(32 * u.hi, 8 * u.hi);  // 40(1 - t), exactly but for u.lo
+    y.lo += 40 * u.lo;
+    return dd_product(expo_rise(t), sin_thirds(y, 1));
+}
+inline double elastic_out(double t) {
+    DD e = elastic_out_pair(t);
+    return e.hi + e.lo;
+}
+inline double elastic_in_out(double t) {
+    if (t * 2 - 1 < 0) return elastic_in(t * 2) / 2;
+    DD e = elastic_out_pair(t * 2 - 1);
+    DD s = two_sum(1, e.hi);
+    return (s.hi + (s.lo + e.lo)) / 2;
+}
+
+// Four parabolic arcs; the breaks and crests in elevenths.
+constexpr double b1 = 4.0 / 11, b2 = 6.0 / 11, b3 = 8.0 / 11, b4 = 3.0 / 4, b5 = 9.0 / 11, b6 = 10.0 / 11,
+                 b7 = 15.0 / 16, b8 = 21.0 / 22, b9 = 63.0 / 64, b0 = 1 / b1 / b1;
+inline double bounce_out(double t) {
+    if (t < b1) return b0 * t * t;
+    if (t < b3) {
+        t -= b2;
+        return b0 * t * t + b4;
+    }
+    if (t < b6) {
+        t -= b5;
+        return b0 * t * t + b7;
+    }
+    t -= b8;
+    return b0 * t * t + b9;
+}
+inline double bounce_in(double t) { return 1 - bounce_out(1 - t); }
+inline double bounce_in_out(double t) {
+    t *= 2;
+    return (t <= 1 ? 1 - bounce_out(1 - t) : bounce_out(t - 1) + 1) / 2;
+}
+
+inline double smoothstep_half(double t) { return t * t * (3 - 2 * t); }
+inline double smootherstep_half(double t) { return t * t * t * (t * (t * 6 - 15) + 10); }
+
+// Both are symmetric about (1/2, 1/2), so the upper half is evaluated as the
+// lower one turned over: near 1 the polynomial would cancel and overshoot 1.
+inline double smoothstep(double t) { return t <= 0.5 ? smoothstep_half(t) : 1 - smoothstep_half(1 - t); }
+inline double smootherstep(double t) { return t <= 0.5 ? smootherstep_half(t) : 1 - smootherstep_half(1 - t); }
+
+// ---- the named curves ---------------------------------------------------------------
+
+struct NamedShape {
+    const char* name;
+    Shape shape;
+};
+
+// In the order the module lists them and the gallery draws them.
+inline constexpr NamedShape named_shapes[] = {
+    {"linear", linear},
+    {"quad_in", quad_in},
+    {"quad_out", quad_out},
+    {"quad_in_out", quad_in_out},
+    {"cubic_in", cubic_in},
+    {"cubic_out", cubic_out},
+    {"cubic_in_out", cubic_in_out},
+    {"quart_in", poly_in<4>},
+    {"quart_out", poly_out<4>},
+    {"quart_in_out", poly_in_out<4>},
+    {"quint_in", poly_in<5>},
+    {"quint_out", poly_out<5>},
+    {"quint_in_out", poly_in_out<5>},
+    {"sine_in", sine_in},
+    {"sine_out", sine_out},
+    {"sine_in_out", sine_in_out},
+    {"expo_in", expo_in},
+    {"expo_out", expo_out},
+    {"expo_in_out", expo_in_out},
+    {"circ_in", circ_in},
+    {"circ_out", circ_out},
+    {"circ_in_out", circ_in_out},
+    {"back_in", back_in},
+    {"back_out", back_out},
+    {"back_in_out", back_in_out},
+    {"elastic_in", elastic_in},
+    {"elastic_out", elastic_out},
+    {"elastic_in_out", elastic_in_out},
+    {"bounce_in", bounce_in},
+    {"bounce_out", bounce_out},
+    {"bounce_in_out", bounce_in_out},
+    {"smoothstep", smoothstep},
+    {"smootherstep", smootherstep},
+};
 
 }  // namespace qm::easing
