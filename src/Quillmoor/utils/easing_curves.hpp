@@ -7,8 +7,8 @@
 // in/out/in-out pairs, sine, the exponential and elastic curves normalised to
 // start exactly at 0 and end exactly at 1, back with overshoot 1.70158,
 // elastic with amplitude 1 and period 0.3, and the four-bounce curve.  Where
-// the published formula cancels (1 - cos t near 0, 2^(10t) - 1) the same
-// function is computed in a form that does not.
+// the published formula cancels (1 - cos t near 0, 1 - (1 - t)^n, ...) the
+// same function is computed in a form that does not.
 //
 // Every target gives the same bits: the curves call no function of the
 // platform's maths library (whose sine, cosine and exponential differ between
@@ -463,10 +463,6 @@ inline double quad_in_out(double t) {
 }
 
 inline double cubic_in(double t) { return t * t * t; }
-inline double cubic_out(double t) {
-    t -= 1;
-    return t * t * t + 1;
-}
 inline double cubic_in_out(double t) {
     t *= 2;
     if (t <= 1) return t * t * t / 2;
@@ -478,9 +474,15 @@ template <int E>
 double poly_in(double t) {
     return ipow<E>(t);
 }
+// 1 - u^E with u = 1 - t, exact from t = 1/2 on; below, where 1 - u^E would
+// cancel, t (1 + u + ... + u^(E-1)), whose terms are all positive.
 template <int E>
 double poly_out(double t) {
-    return 1 - ipow<E>(1 - t);
+    double u = 1 - t;
+    if (t >= 0.5) return 1 - ipow<E>(u);
+    double sum = 1;
+    for (int i = 1; i < E; ++i) sum = sum * u + 1;
+    return t * sum;
 }
 template <int E>
 double poly_in_out(double t) {
@@ -533,21 +535,26 @@ inline double expo_in_out(double t) {
     return (s.hi + (s.lo + e.lo)) / 2;
 }
 
-inline double circ_in(double t) { return 1 - std::sqrt(1 - t * t); }
-inline double circ_out(double t) {
-    t -= 1;
-    return std::sqrt(1 - t * t);
+// circ_in is t^2 / (1 + sqrt(1 - t^2)), not 1 - sqrt(1 - t^2), with 1 - t^2
+// as (1 - t)(1 + t) from t = 1/2 on, where t^2 would round away most of the
+// difference; circ_out is sqrt(t (2 - t)), not sqrt(1 - (t - 1)^2).
+inline double circ_in(double t) {
+    double w = t < 0.5 ? 1 - t * t : (1 - t) * (1 + t);
+    return t * t / (1 + std::sqrt(w));
 }
+inline double circ_out(double t) { return std::sqrt(t * (2 - t)); }
 inline double circ_in_out(double t) {
     t *= 2;
-    if (t <= 1) return (1 - std::sqrt(1 - t * t)) / 2;
-    t -= 2;
-    return (std::sqrt(1 - t * t) + 1) / 2;
+    if (t <= 1) return circ_in(t) / 2;
+    return (circ_out(t - 1) + 1) / 2;
 }
 
 constexpr double back_s = 1.70158;
 inline double back_in(double t) { return t * t * (back_s * (t - 1) + t); }
+// 1 + (t - 1)^2 ((s + 1)(t - 1) + s); below t = 1/2, where that cancels,
+// its expansion t ((s + 3) - t ((2s + 3) - (s + 1) t)).
 inline double back_out(double t) {
+    if (t < 0.5) return t * ((back_s + 3) - t * ((2 * back_s + 3) - (back_s + 1) * t));
     t -= 1;
     return t * t * ((t + 1) * back_s + t) + 1;
 }
@@ -623,10 +630,13 @@ inline double bounce_out(double t) {
     t -= b8;
     return b0 * t * t + b9;
 }
-inline double bounce_in(double t) { return 1 - bounce_out(1 - t); }
+// 1 - bounce_out(1 - t); on its first arc (bounce_out's last), where that
+// cancels, the same parabola factored: b0 t (1/11 - t).
+constexpr double b10 = 1.0 / 11;
+inline double bounce_in(double t) { return t < b10 ? b0 * t * (b10 - t) : 1 - bounce_out(1 - t); }
 inline double bounce_in_out(double t) {
     t *= 2;
-    return (t <= 1 ? 1 - bounce_out(1 - t) : bounce_out(t - 1) + 1) / 2;
+    return (t <= 1 ? bounce_in(t) : bounce_out(t - 1) + 1) / 2;
 }
 
 inline double smoothstep_half(double t) { return t * t * (3 - 2 * t); }
@@ -651,7 +661,7 @@ inline constexpr NamedShape named_shapes[] = {
     {"quad_out", quad_out},
     {"quad_in_out", quad_in_out},
     {"cubic_in", cubic_in},
-    {"cubic_out", cubic_out},
+    {"cubic_out", poly_out<3>},
     {"cubic_in_out", cubic_in_out},
     {"quart_in", poly_in<4>},
     {"quart_out", poly_out<4>},
