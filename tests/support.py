@@ -454,6 +454,8 @@ EASING_OPERATIONS = [
     op("curve(bad operands)", lambda: easing.quad_in, lambda c: c("a", "b", 0.5)),
     op("cubic_bezier(bad x1)", None, lambda _: easing.cubic_bezier(2.0, 0, 1, 1)),
     op("cubic_bezier(bad y2)", None, lambda _: easing.cubic_bezier(0.0, 0, 1, math.inf)),
+    op("_primitive()", None, lambda _: (easing._primitive("exp2m1", 0.5), easing._primitive(x=1.0, name="sin_quarter"))),
+    op("_primitive(unknown)", None, lambda _: easing._primitive("tan_quarter", 0.5)),
 ]
 
 # Every public operation by module, as the allocation-failure children run them.

@@ -33,6 +33,9 @@ Name n_y2{"y2"};
 Name n_Curve{"Curve"};
 Name n_curves{"curves"};
 Name n_cubic_bezier{"cubic_bezier"};
+Name n_name{"name"};
+Name n_x{"x"};
+Name n_primitive{"_primitive"};
 
 constexpr Param curve_call_param_list[] = {{n_start}, {n_target}, {n_progress}};
 
@@ -283,6 +286,30 @@ PyObject* cubic_bezier_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 const MethodDef cubic_bezier_def{cubic_bezier_params, cubic_bezier_entry, nullptr, MethodDef::function};
 
 // ===========================================================================
+// _primitive(): the curves' own sine, cosine and 2^x - 1, for the tests
+// ===========================================================================
+
+// The tests hold each primitive to a 50-digit reference on every target;
+// through the curves alone they would see it only scaled and rounded again.
+constexpr Param primitive_param_list[] = {{.name = n_name, .annotation = "str"},
+                                          {.name = n_x, .annotation = "float"}};
+const Params primitive_params{"_primitive", primitive_param_list};
+
+PyObject* primitive_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[2];
+    if (!parse_args(primitive_params, args, nargs, kwnames, a)) return nullptr;
+    double x;
+    if (!to_double(a[1], x)) return nullptr;
+    if (PyUnicode_Check(a[0]))
+        for (const easing::NamedShape& p : easing::named_primitives)
+            if (PyUnicode_CompareWithASCIIString(a[0], p.name) == 0) return PyFloat_FromDouble(p.shape(x));
+    PyErr_Format(PyExc_ValueError, "_primitive() has no primitive %R", a[0]);
+    return nullptr;
+}
+
+const MethodDef primitive_def{primitive_params, primitive_entry, nullptr, MethodDef::function};
+
+// ===========================================================================
 // The module
 // ===========================================================================
 
@@ -337,10 +364,16 @@ const MethodDef cubic_bezier_def{cubic_bezier_params, cubic_bezier_entry, nullpt
     return f && bind(n_cubic_bezier, f.get());
 }
 
+[[nodiscard]] bool make_primitive() {
+    Ref f = make_function(primitive_def, nullptr, nullptr, g_module_name);
+    return f && bind(n_primitive, f.get());
+}
+
 const BodyStep easing_body[] = {
     custom_step(make_curve_type),
     custom_step(make_named_curves),
     custom_step(make_cubic_bezier),
+    custom_step(make_primitive),
 };
 
 const ModuleDef easing_module{"Quillmoor.utils.easing", {}, easing_body};

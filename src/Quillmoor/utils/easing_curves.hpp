@@ -691,4 +691,12 @@ inline constexpr NamedShape named_shapes[] = {
     {"smootherstep", smootherstep},
 };
 
+// The primitives by name, for the tests' accuracy checks (the module's
+// private _primitive()).
+inline constexpr NamedShape named_primitives[] = {
+    {"sin_quarter", sin_quarter},
+    {"cos_quarter", cos_quarter},
+    {"exp2m1", exp2m1},
+};
+
 }  // namespace qm::easing
