@@ -334,13 +334,18 @@ constexpr double estrin(const double (&c)[N], double x) {
     }
 }
 
-// The nearest integer n to x (either one at a tie); x - n is exact.  Taken
-// on |x|, since x - floor(x) rounds for x just below 0.
-inline double nearest_integer(double x) {
-    double a = std::fabs(x);
-    double n = std::floor(a);
-    if (a - n > 0.5) n += 1;
-    return x < 0 ? -n : n;
+// x as n + r: n the nearest integer (ties to even), r = x - n exactly, and n
+// mod 4, for |x| < 2^51.  Adding 1.5 * 2^52 rounds x to an integer, which
+// subtracting it leaves, and whose last two bits are the sum's.
+struct Reduced {
+    double n, r;
+    int quadrant;
+};
+inline Reduced reduce(double x) {
+    constexpr double shift = 0x1.8p52;
+    double s = x + shift;
+    double n = s - shift;
+    return {n, x - n, static_cast<int>(bits_of(s) & 3)};
 }
 
 // 2^n for an integer n in [-1022, 1023], from its exponent bits.
@@ -376,9 +381,6 @@ inline DD exp2m1_kernel(double r, double rl) {
     return quick_two_sum(p.hi, rest);
 }
 
-// n mod 4 for an integer n, exactly.
-inline int quadrant_of(double n) { return static_cast<int>(n - 4 * std::floor(n / 4)); }
-
 // sin(pi/2 (q + r + rl)) for a quadrant q (any integer; only q mod 4 counts):
 // the kernel of that quadrant.
 inline DD sin_quarters(int q, double r, double rl) {
@@ -386,26 +388,29 @@ inline DD sin_quarters(int q, double r, double rl) {
     return (q & 2) == 0 ? s : DD{-s.hi, -s.lo};
 }
 
-// sin(pi/2 x) and cos(pi/2 x) for every double x (NaN for infinities).
-inline double sin_quarter(double x) {
+// sin(pi/2 (x + shift)) for a whole number of quarter turns shift and every
+// double x (NaN for infinities).  From 2^51 on x is a multiple of 1/2, and
+// x - floor(x) exact.
+inline double sin_quarter_shifted(double x, int shift) {
+    if (std::fabs(x) < 0x1p51) {
+        Reduced q = reduce(x);
+        return sin_quarters(q.quadrant + shift, q.r, 0).hi;
+    }
     if (!(std::fabs(x) <= std::numeric_limits<double>::max())) return x - x;
-    double n = nearest_integer(x);
-    return sin_quarters(quadrant_of(n), x - n, 0).hi;
+    double n = std::floor(x);
+    return sin_quarters(static_cast<int>(n - 4 * std::floor(n / 4)) + shift, x - n, 0).hi;
 }
-inline double cos_quarter(double x) {
-    if (!(std::fabs(x) <= std::numeric_limits<double>::max())) return x - x;
-    double n = nearest_integer(x);
-    return sin_quarters(quadrant_of(n) + 1, x - n, 0).hi;
-}
+inline double sin_quarter(double x) { return sin_quarter_shifted(x, 0); }
+inline double cos_quarter(double x) { return sin_quarter_shifted(x, 1); }
 
 // 2^(x + xl) - 1 for |x| <= 53 and xl below half a unit in the last place of
 // x, as 2^n (1 + k) - 1 = (2^n - 1) + 2^n k with k = 2^r - 1 from the kernel;
 // 2^n - 1 and the scaling are exact.
 inline DD exp2m1_dd(double x, double xl) {
-    double n = nearest_integer(x);
-    DD r = quick_two_sum(x - n, xl);  // x - n is 0 or at least an ulp of x
+    Reduced q = reduce(x);
+    DD r = quick_two_sum(q.r, xl);  // q.r is 0 or at least an ulp of x
     DD k = exp2m1_kernel(r.hi, r.lo);
-    double scale = pow2(static_cast<int>(n));
+    double scale = pow2(static_cast<int>(q.n));
     DD s = two_sum(scale - 1, scale * k.hi);
     return quick_two_sum(s.hi, s.lo + scale * k.lo);
 }
@@ -413,15 +418,15 @@ inline DD exp2m1_dd(double x, double xl) {
 // 2^x - 1 for every double x.
 inline double exp2m1(double x) {
     if (x <= -53.5) return -1;  // within an ulp of -1 + 2^x
-    if (x <= 53.5) return exp2m1_dd(x, 0).hi;
+    if (x < 53.5) return exp2m1_dd(x, 0).hi;
     if (!(x < 1024)) return x == x ? std::numeric_limits<double>::infinity() : x;
     // 2^n (1 + k) - 1 with 2^n - 1 no longer exact: 2^n times the pair 1 + k,
     // in two steps (2^1024 is no double), and the 1 subtracted from the
     // smaller part.
-    double n = nearest_integer(x);
-    DD k = exp2m1_kernel(x - n, 0);
+    Reduced q = reduce(x);
+    DD k = exp2m1_kernel(q.r, 0);
     DD y = quick_two_sum(1, k.hi);
-    double half = pow2(static_cast<int>(n) - 1);
+    double half = pow2(static_cast<int>(q.n) - 1);
     return y.hi * half * 2 + ((y.lo + k.lo) * half * 2 - 1);
 }
 
@@ -494,8 +499,8 @@ double poly_in_out(double t) {
 inline double sine_in(double t) { return 2 * dd_square(sin_kernel(t / 2, 0)).hi; }
 inline double sine_out(double t) { return sin_quarter(t); }
 inline double sine_in_out(double t) {
-    double n = nearest_integer(t);
-    return dd_square(sin_quarters(quadrant_of(n), t - n, 0)).hi;
+    Reduced q = reduce(t);
+    return dd_square(sin_quarters(q.quadrant, q.r, 0)).hi;
 }
 
 // The exponential curves run along 2^(10t) - 1 scaled by 1 / (2^10 - 1), so
@@ -572,12 +577,12 @@ inline double back_in_out(double t) {
 // ulp of y.hi at most) and reduces them exactly: y.hi - 3n is exact (the two
 // are within 3/2 of each other), and so is the residual of the division.
 inline DD sin_thirds(DD y, int quadrant_shift) {
-    double n = nearest_integer(y.hi / 3);
-    DD d = two_sum(y.hi - 3 * n, y.lo);
+    Reduced q = reduce(y.hi / 3);
+    DD d = two_sum(y.hi - 3 * q.n, y.lo);
     double r = d.hi / 3;
     DD back = two_sum(2 * r, r);  // 3r, exactly
     double rl = (((d.hi - back.hi) - back.lo) + d.lo) / 3;
-    return sin_quarters(quadrant_of(n) + quadrant_shift, r, rl);
+    return sin_quarters(q.quadrant + quadrant_shift, r, rl);
 }
 
 // elastic_out(t) = 1 - E(t) cos(40t/3 quarter turns), E the envelope
