@@ -39,8 +39,8 @@ PyObject* flag_exit_entry(PyObject* self, PyObject* const*, Py_ssize_t, PyObject
 
 const Params flag_enter_params{"__enter__"};
 const Params flag_exit_params{"__exit__"};
-const MethodDef flag_enter_def = method<flag_enter_entry>(flag_enter_params, MethodDef::variadic_method);
-const MethodDef flag_exit_def = method<flag_exit_entry>(flag_exit_params, MethodDef::variadic_method);
+constexpr MethodDef flag_enter_def = method<flag_enter_entry>(flag_enter_params, MethodDef::variadic_method);
+constexpr MethodDef flag_exit_def = method<flag_exit_entry>(flag_exit_params, MethodDef::variadic_method);
 
 // -- construction, properties and number slots ------------------------------------
 
@@ -82,7 +82,7 @@ void flag_slots(PyTypeObject& t) {
     t.tp_as_number = &flag_as_number;
 }
 
-const MethodDef* const flag_methods[] = {&flag_enter_def, &flag_exit_def};
+constexpr const MethodDef* flag_methods[] = {&flag_enter_def, &flag_exit_def};
 
 constexpr Member flag_members[] = {
     {"_depth", MemberKind::int32, offsetof(Flag, depth)},
@@ -90,7 +90,7 @@ constexpr Member flag_members[] = {
 
 ClassDef flag_class{
     .type = flag_type,
-    .dotted_name = "Quillmoor.utils.flag.Flag",
+    .name = "Flag",
     .basicsize = sizeof(Flag),
     .members = pickled_members(flag_members),
     .checksums = {0xff4302a, 0x7efef59, 0x1a4b494},
@@ -98,7 +98,7 @@ ClassDef flag_class{
     .init = flag_init,
     .getset = flag_getset,
     .extra_slots = flag_slots,
-    .methods = flag_methods,
+    .methods = class_methods(flag_methods),
 };
 
 // ===========================================================================

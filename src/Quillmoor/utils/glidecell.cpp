@@ -127,7 +127,7 @@ double progress_at(double now, double end, double delay) {
 constexpr Param cell_now_param_list[] = {{n_now}};
 
 // Inlined into its callers, which have often just read the same record.
-[[gnu::always_inline]] inline bool cell_get_progress_impl(GlideCell* self, double& out, double now) {
+[[nodiscard, gnu::always_inline]] inline bool cell_get_progress_impl(GlideCell* self, double& out, double now) {
     PyObject* next = self->next;
     if (next == Py_None) {
         out = 1.0;
@@ -152,7 +152,7 @@ constexpr Param cell_now_param_list[] = {{n_now}};
 constexpr Params cell_get_progress_params{"_get_progress", cell_now_param_list};
 using CellGetProgress = Overridable<cell_get_progress_impl, cell_get_progress_params>;
 
-bool cell_get_delay_impl(GlideCell* self, double& out) {
+[[nodiscard]] bool cell_get_delay_impl(GlideCell* self, double& out) {
     Ref seconds = call_gcv(self->delay);
     return seconds && to_double(seconds.get(), out);
 }
@@ -181,7 +181,7 @@ using CellGetDelay = Overridable<cell_get_delay_impl, cell_get_delay_params>;
     return Ref::steal(PyObject_Vectorcall(func.get(), args, 3, nullptr));
 }
 
-bool cell_get_value_at_impl(GlideCell* self, Ref& out, double now) {
+[[nodiscard]] bool cell_get_value_at_impl(GlideCell* self, Ref& out, double now) {
     PyObject* next = self->next;
     if (next == Py_None) {
         out = Ref::incref(self->value);
@@ -209,7 +209,7 @@ bool cell_get_value_at_impl(GlideCell* self, Ref& out, double now) {
 constexpr Params cell_get_value_at_params{"_get_value", cell_now_param_list};
 using CellGetValueAt = Overridable<cell_get_value_at_impl, cell_get_value_at_params>;
 
-bool cell_get_value_impl(GlideCell* self, Ref& out) {
+[[nodiscard]] bool cell_get_value_impl(GlideCell* self, Ref& out) {
     double now;
     return read_seconds(now) && CellGetValueAt::call(self, out, now);
 }
@@ -217,7 +217,7 @@ constexpr Params cell_get_value_params{"get_value"};
 using CellGetValue = Overridable<cell_get_value_impl, cell_get_value_params>;
 
 // `flash` is True, False or None; `value` is kept alive by the caller.
-bool cell_set_value_impl(GlideCell* self, Ref& out, PyObject* value, PyObject* flash) {
+[[nodiscard]] bool cell_set_value_impl(GlideCell* self, Ref& out, PyObject* value, PyObject* flash) {
     out = Ref::incref(Py_None);
     if (flash == Py_True) {
         Ref old_next = Ref::steal(std::exchange(self->next, Py_NewRef(Py_None)));
@@ -241,7 +241,7 @@ bool cell_set_value_impl(GlideCell* self, Ref& out, PyObject* value, PyObject* f
     replace_member(self->next, std::move(record));
     return true;
 }
-constexpr Param cell_set_value_param_list[] = {{n_value}, {n_flash, nullptr, Accept::bool_or_none}};
+constexpr Param cell_set_value_param_list[] = {{n_value}, {n_flash, nullptr, bool_or_none}};
 constexpr Params cell_set_value_params{"_set_value", cell_set_value_param_list};
 using CellSetValue = Overridable<cell_set_value_impl, cell_set_value_params>;
 
@@ -263,7 +263,7 @@ PyObject* cell_set_value_entry(PyObject* o, PyObject* const* args, Py_ssize_t na
     if (!CellSetValue::call(self, ignored, value, flash.get())) return nullptr;
     return Py_NewRef(o);
 }
-const MethodDef cell_set_value_def = method<cell_set_value_entry>(cell_public_set_value);
+constexpr MethodDef cell_set_value_def = method<cell_set_value_entry>(cell_public_set_value);
 
 // -- construction and properties ------------------------------------------------
 
@@ -338,15 +338,11 @@ PyGetSetDef cell_getset[] = {
 };
 
 // The class dict's order.
-const MethodDef* const cell_methods[] = {
+constexpr const MethodDef* cell_methods[] = {
     &CellGetValueAt::def, &CellGetValue::def,    &CellSetValue::def,
     &cell_set_value_def,  &CellGetProgress::def, &CellGetDelay::def,
 };
 
-// The published table's slots, in the order other compiled code indexes them.
-const MethodDef* const cell_table_order[] = {
-    &CellGetValueAt::def, &CellGetValue::def, &CellSetValue::def, &CellGetProgress::def, &CellGetDelay::def,
-};
 
 constexpr Member cell_members[] = {
     {"_delay", MemberKind::object, offsetof(GlideCell, delay)},
@@ -358,7 +354,7 @@ constexpr Member cell_members[] = {
 
 ClassDef cell_class{
     .type = cell_type,
-    .dotted_name = "Quillmoor.utils.glidecell._GlideCell",
+    .name = "_GlideCell",
     .basicsize = sizeof(GlideCell),
     .weaklist_offset = offsetof(GlideCell, weakreflist),
     .table_offset = offsetof(GlideCell, table),
@@ -367,8 +363,7 @@ ClassDef cell_class{
     .init_params = cell_init_params,
     .init = cell_init,
     .getset = cell_getset,
-    .methods = cell_methods,
-    .table_order = cell_table_order,
+    .methods = class_methods(cell_methods),
 };
 
 // ===========================================================================
@@ -390,8 +385,7 @@ ClassDef cell_class{
     if (!T) return false;
     // TypeVar takes its __module__ from the calling Python frame, which here is
     // the import machinery's; pickle finds T by module and name, so name ours.
-    Ref module_name = Ref::steal(PyUnicode_FromString(g_state.def->full_name));
-    if (!module_name || PyObject_SetAttr(T.get(), n_module_attr.get(), module_name.get()) < 0) return false;
+    if (PyObject_SetAttr(T.get(), n_module_attr.get(), g_state.name) < 0) return false;
     return bind(n_T, T.get());
 }
 

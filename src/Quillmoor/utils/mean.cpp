@@ -47,7 +47,7 @@ inline void accumulate(Mean* self, float v) noexcept {
 // one of them itself, a Python override receives the already rounded sample
 // and its result is dropped.
 
-bool mean_add_impl(Mean* self, Ref& out, float value) {
+[[nodiscard]] bool mean_add_impl(Mean* self, Ref& out, float value) {
     accumulate(self, value);
     out = Ref::incref(py(self));
     return true;
@@ -89,7 +89,7 @@ Py_ssize_t add_exact_floats(Mean* self, PyObject* const* items, Py_ssize_t i, Py
 }
 
 // Samples added before a failure stay added.
-bool mean_extend_impl(Mean* self, Ref& out, PyObject* values) {
+[[nodiscard]] bool mean_extend_impl(Mean* self, Ref& out, PyObject* values) {
     bool direct = plain(self);
     // On a plain Mean an exact float is added without running any Python
     // code: no override can exist and no conversion is needed.
@@ -127,7 +127,7 @@ constexpr Param mean_extend_param_list[] = {{.name = n_values, .annotation = "t.
 constexpr Params mean_extend_params{"extend", mean_extend_param_list};
 using MeanExtend = Overridable<mean_extend_impl, mean_extend_params>;
 
-bool mean_clear_impl(Mean* self, Ref& out) {
+[[nodiscard]] bool mean_clear_impl(Mean* self, Ref& out) {
     self->sum = 0.0f;
     self->count = 0;
     out = Ref::incref(py(self));
@@ -138,7 +138,7 @@ using MeanClear = Overridable<mean_clear_impl, mean_clear_params>;
 
 // The mean as a float, or the int 0 without samples (a restored state may
 // even carry a negative count).
-bool mean_get_value_impl(Mean* self, Ref& out) {
+[[nodiscard]] bool mean_get_value_impl(Mean* self, Ref& out) {
     out = Ref::steal(self->count > 0 ? float_result(self->sum / static_cast<float>(self->count)) : PyLong_FromLong(0));
     return static_cast<bool>(out);
 }
@@ -206,12 +206,8 @@ void mean_slots(PyTypeObject& t) {
     t.tp_as_mapping = &mean_as_mapping;
 }
 
-const MethodDef* const mean_methods[] = {&MeanAdd::def, &MeanExtend::def, &MeanClear::def, &MeanGetValue::def};
+constexpr const MethodDef* mean_methods[] = {&MeanAdd::def, &MeanExtend::def, &MeanClear::def, &MeanGetValue::def};
 
-// The published table's slots, in the order other compiled code indexes them.
-const MethodDef* const mean_table_order[] = {
-    &MeanAdd::def, &MeanExtend::def, &MeanClear::def, &MeanGetValue::def,
-};
 
 constexpr Member mean_members[] = {
     {"_count", MemberKind::int32, offsetof(Mean, count)},
@@ -220,7 +216,7 @@ constexpr Member mean_members[] = {
 
 ClassDef mean_class{
     .type = mean_type,
-    .dotted_name = "Quillmoor.utils.mean.Mean",
+    .name = "Mean",
     .basicsize = sizeof(Mean),
     .table_offset = offsetof(Mean, table),
     .members = pickled_members(mean_members),
@@ -229,8 +225,7 @@ ClassDef mean_class{
     .init = mean_init,
     .getset = mean_getset,
     .extra_slots = mean_slots,
-    .methods = mean_methods,
-    .table_order = mean_table_order,
+    .methods = class_methods(mean_methods),
 };
 
 // ===========================================================================

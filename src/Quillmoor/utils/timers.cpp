@@ -62,14 +62,14 @@ PyTypeObject* const type_of<VariableTimer> = &vtimer_type;
 
 // -- overridable methods: built-in implementations and declarations -----------
 
-bool vtimer_get_interval_impl(VariableTimer* self, float& out) {
+[[nodiscard]] bool vtimer_get_interval_impl(VariableTimer* self, float& out) {
     Ref seconds = call_gcv(self->interval);  // gcv may re-initialise the timer
     return seconds && to_float32(seconds.get(), out);
 }
 constexpr Params vtimer_get_interval_params{"get_interval"};
 using VTimerGetInterval = Overridable<vtimer_get_interval_impl, vtimer_get_interval_params>;
 
-bool vtimer_attempt_impl(VariableTimer* self, Ref& out) {
+[[nodiscard]] bool vtimer_attempt_impl(VariableTimer* self, Ref& out) {
     Ref clock = call_perf_counter();
     if (!clock) return false;
     float now;
@@ -98,7 +98,7 @@ bool vtimer_attempt_impl(VariableTimer* self, Ref& out) {
 constexpr Params vtimer_attempt_params{"attempt"};
 using VTimerAttempt = Overridable<vtimer_attempt_impl, vtimer_attempt_params>;
 
-bool vtimer_get_progress_impl(VariableTimer* self, float& out) {
+[[nodiscard]] bool vtimer_get_progress_impl(VariableTimer* self, float& out) {
     Ref clock = call_perf_counter();
     if (!clock) return false;
     if (plain(self) && PyFloat_CheckExact(clock.get())) {
@@ -178,12 +178,8 @@ PyGetSetDef vtimer_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-const MethodDef* const vtimer_methods[] = {&VTimerAttempt::def, &VTimerGetInterval::def, &VTimerGetProgress::def};
+constexpr const MethodDef* vtimer_methods[] = {&VTimerAttempt::def, &VTimerGetInterval::def, &VTimerGetProgress::def};
 
-// The published table's slots, in the order other compiled code indexes them.
-const MethodDef* const vtimer_table_order[] = {
-    &VTimerAttempt::def, &VTimerGetInterval::def, &VTimerGetProgress::def,
-};
 
 constexpr Member vtimer_members[] = {
     {"_interval", MemberKind::object, offsetof(VariableTimer, interval)},
@@ -193,7 +189,7 @@ constexpr Member vtimer_members[] = {
 
 ClassDef vtimer_class{
     .type = vtimer_type,
-    .dotted_name = "Quillmoor.utils.timers.VariableTimer",
+    .name = "VariableTimer",
     .basicsize = sizeof(VariableTimer),
     .weaklist_offset = offsetof(VariableTimer, weakreflist),
     .table_offset = offsetof(VariableTimer, table),
@@ -202,8 +198,7 @@ ClassDef vtimer_class{
     .init_params = vtimer_init_params,
     .init = vtimer_init,
     .getset = vtimer_getset,
-    .methods = vtimer_methods,
-    .table_order = vtimer_table_order,
+    .methods = class_methods(vtimer_methods),
 };
 
 // ===========================================================================
@@ -241,7 +236,7 @@ PyTypeObject* const type_of<FixedTimer> = &ftimer_type;
     return ticks && to_float32(ticks.get(), out);
 }
 
-bool ftimer_get_ideal_ticks_impl(FixedTimer* self, float& out) {
+[[nodiscard]] bool ftimer_get_ideal_ticks_impl(FixedTimer* self, float& out) {
     Ref clock = call_perf_counter();
     if (!clock) return false;
     if (PyFloat_CheckExact(clock.get()) && self->interval != 0.0f) [[likely]] {
@@ -293,7 +288,7 @@ using FTimerGetIdealTicks = Overridable<ftimer_get_ideal_ticks_impl, ftimer_get_
     return true;
 }
 
-bool ftimer_attempt_impl(FixedTimer* self, Ref& out) {
+[[nodiscard]] bool ftimer_attempt_impl(FixedTimer* self, Ref& out) {
     int ahead;
     if (plain(self)) {
         float ideal;
@@ -322,7 +317,7 @@ using FTimerAttempt = Overridable<ftimer_attempt_impl, ftimer_attempt_params>;
 }
 
 // progress = 1 - clamp(tick - ideal ticks, 0, 1); `tick` is None or an int.
-bool ftimer_get_progress_by_tick_impl(FixedTimer* self, float& out, PyObject* tick) {
+[[nodiscard]] bool ftimer_get_progress_by_tick_impl(FixedTimer* self, float& out, PyObject* tick) {
     if (tick == Py_None) {
         out = 1.0f;
         return true;
@@ -346,7 +341,7 @@ bool ftimer_get_progress_by_tick_impl(FixedTimer* self, float& out, PyObject* ti
     return progress && to_float32(progress.get(), out);
 }
 constexpr Param ftimer_tick_param_list[] = {
-    {.name = n_tick, .accept = Accept::int_or_none, .annotation = "t.Optional[int]"}};
+    {.name = n_tick, .check = int_or_none, .annotation = "t.Optional[int]"}};
 constexpr Params ftimer_get_progress_by_tick_params{"get_progress_by_tick", ftimer_tick_param_list};
 using FTimerGetProgressByTick = Overridable<ftimer_get_progress_by_tick_impl, ftimer_get_progress_by_tick_params>;
 
@@ -412,13 +407,9 @@ PyGetSetDef ftimer_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-const MethodDef* const ftimer_methods[] = {&FTimerAttempt::def, &FTimerGetIdealTicks::def,
+constexpr const MethodDef* ftimer_methods[] = {&FTimerAttempt::def, &FTimerGetIdealTicks::def,
                                            &FTimerGetProgressByTick::def};
 
-// The published table's slots, in the order other compiled code indexes them.
-const MethodDef* const ftimer_table_order[] = {
-    &FTimerAttempt::def, &FTimerGetIdealTicks::def, &FTimerGetProgressByTick::def,
-};
 
 constexpr Member ftimer_members[] = {
     {"_count", MemberKind::int32, offsetof(FixedTimer, count)},
@@ -429,7 +420,7 @@ constexpr Member ftimer_members[] = {
 
 ClassDef ftimer_class{
     .type = ftimer_type,
-    .dotted_name = "Quillmoor.utils.timers.FixedTimer",
+    .name = "FixedTimer",
     .basicsize = sizeof(FixedTimer),
     .weaklist_offset = offsetof(FixedTimer, weakreflist),
     .table_offset = offsetof(FixedTimer, table),
@@ -438,8 +429,7 @@ ClassDef ftimer_class{
     .init_params = ftimer_init_params,
     .init = ftimer_init,
     .getset = ftimer_getset,
-    .methods = ftimer_methods,
-    .table_order = ftimer_table_order,
+    .methods = class_methods(ftimer_methods),
 };
 
 // ===========================================================================

@@ -15,14 +15,16 @@
 namespace qm {
 namespace {
 
-// What the generated Python entry of an overridable method accepts for an
-// object parameter (override.hpp); hand-written entries check for themselves.
-enum class Accept : unsigned char { any, int_or_none, bool_or_none };
+// A check of an object argument that the Python entry of an overridable
+// method runs before the built-in (override.hpp's int_or_none, bool_or_none):
+// the value to pass on, or an empty Ref with an exception set.  Hand-written
+// entries check their arguments themselves.
+using ArgCheck = Ref (*)(PyObject* given, const char* param);
 
 struct Param {
     const Name& name;
     const Constant* default_value = nullptr;  // null: required
-    Accept accept = Accept::any;
+    ArgCheck check = nullptr;          // null: any object
     const char* annotation = nullptr;  // source text for __annotations__, never evaluated; null: none
 };
 

@@ -74,8 +74,7 @@ Name n_orig_bases{"__orig_bases__"};
 // `class <name>(*bases_as_written): pass` at the top level of the module.
 [[nodiscard]] inline Ref make_class(const char* class_name, PyObject* bases_as_written) {
     Ref name = Ref::steal(PyUnicode_FromString(class_name));
-    Ref module_name = Ref::steal(PyUnicode_InternFromString(g_state.def->full_name));  // as the functions
-    if (!name || !module_name) return Ref();
+    if (!name) return Ref();
     bool changed;
     Ref bases = resolve_bases(bases_as_written, changed);
     if (!bases) return Ref();
@@ -98,7 +97,7 @@ Name n_orig_bases{"__orig_bases__"};
         ns = Ref::steal(PyDict_New());
         if (!ns) return Ref();
     }
-    if (PyObject_SetItem(ns.get(), n_module_attr.get(), module_name.get()) < 0 ||
+    if (PyObject_SetItem(ns.get(), n_module_attr.get(), g_state.name) < 0 ||
         PyObject_SetItem(ns.get(), n_qualname.get(), name.get()) < 0)
         return Ref();
     if (changed && PyObject_SetItem(ns.get(), n_orig_bases.get(), bases_as_written) < 0) return Ref();

@@ -1,21 +1,23 @@
 // The extension types: their traits and the generic slots every type shares,
 // derived from one declaration per class (ClassDef), and their readying.
 //
-// A class supplies its instance struct, its member table (the pickled members
-// in state order, pickle.hpp), its own slots and methods.  Allocation,
-// deallocation, GC traversal and clearing, and the slots through which the
-// pickled form (pickle.hpp) is reached come from here.
+// A class supplies its instance struct, its member table (members.hpp), its
+// own slots and methods.  Allocation, deallocation, GC traversal and
+// clearing, and the slots through which the pickled form (pickle.hpp) is
+// reached come from here.
 #pragma once
 
 #include "args.hpp"
 #include "convert.hpp"
 #include "function.hpp"
+#include "members.hpp"
 #include "override.hpp"
 #include "pickle.hpp"
+#include "static_type.hpp"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
 #include <span>
 
 namespace qm {
@@ -25,18 +27,17 @@ struct ClassDef {
     PyTypeObject& type;  // declared beside the instance struct, so the class's code can test for it
 
     // traits
-    const char* dotted_name;
+    const char* name;  // the class's name in its module
     Py_ssize_t basicsize;
     Py_ssize_t weaklist_offset = 0;  // 0: no weak references
     Py_ssize_t table_offset = 0;     // where instances keep their OverrideTable; 0: none
 
     // Pickled members, in state order (names sorted: pickled_members() checks
-    // that as it compiles).  The checksums are the first seven hex digits of
-    // the SHA-256, SHA-1 and MD5 digests of the sorted member names joined by
-    // single spaces; pickles carry the first, and any of the three is
-    // accepted.  They are stored in existing pickles: never recompute them for
-    // a changed layout without a new class.  An object member makes the class
-    // take part in cyclic garbage collection.
+    // that as it compiles).  The three checksums follow from the member names
+    // (tests/support.py, expected_checksums, says how); pickles carry the
+    // first, and any of the three is accepted.  They are stored in existing
+    // pickles: never recompute them for a changed layout without a new class.
+    // An object member makes the class take part in cyclic garbage collection.
     std::span<const Member> members;
     std::int32_t checksums[3];
 
@@ -45,17 +46,16 @@ struct ClassDef {
     initproc init = nullptr;
     PyGetSetDef* getset = nullptr;
     void (*extra_slots)(PyTypeObject&) = nullptr;
-    std::span<const MethodDef* const> methods;
-    std::span<const MethodDef* const> table_order = {};  // the published table's slots, in order
+    std::span<const MethodDef* const> methods;  // class_methods(): the class dict's order and the table's
 
     // derived when the class is readied
-    const char* class_name = nullptr;             // the last part of dotted_name
+    char type_name[128] = {};                     // "<module>.Name"
     char signature[160] = {};                     // "Name(params)\n--\n\n", the type's doc
     char unpickle_text[80] = {};                  // "__pyx_unpickle_Name"
     Params unpickle_params{unpickle_text, reconstruct_params};
     PyObject* unpickle_name = nullptr;            // interned, for the module-global lookup
     PyObject* checksum = nullptr;                 // checksums[0] as the int that pickles carry
-    AnyFunction table[max_overridables] = {};
+    TableSlots table = {};
     PyMethodDef pickle_methods[3] = {};
     const MethodDef* pickle_defs[3] = {};         // __reduce_cython__, __setstate_cython__, the reconstruction
     bool ready = false;
@@ -179,17 +179,16 @@ constexpr ClassEntry class_entry{&C, ClassSlots<C>::install};
 
 // ---- readying --------------------------------------------------------------
 
-// What follows from the declaration before readying: the class name, the
-// constructor's signature, the reconstruction function's name, the table of
-// overridable methods and the interned method names.
+// What follows from the declaration before readying: the type's name, the
+// constructor's signature, the reconstruction function's name and the table
+// of overridable methods.
 [[nodiscard]] inline bool derive_from_declaration(ClassDef& c) {
     if (!make_pickle_docs()) return false;
-    const char* dot = std::strrchr(c.dotted_name, '.');
-    c.class_name = dot ? dot + 1 : c.dotted_name;
+    name_in_module(c.type_name, c.name);
     char params[128];
     if (!format_params(c.init_params, params, sizeof params)) return false;
-    std::snprintf(c.signature, sizeof c.signature, "%s(%s)\n--\n\n", c.class_name, params);
-    std::snprintf(c.unpickle_text, sizeof c.unpickle_text, "__pyx_unpickle_%s", c.class_name);
+    std::snprintf(c.signature, sizeof c.signature, "%s(%s)\n--\n\n", c.name, params);
+    std::snprintf(c.unpickle_text, sizeof c.unpickle_text, "__pyx_unpickle_%s", c.name);
     if (!c.unpickle_name) {
         c.unpickle_name = PyUnicode_InternFromString(c.unpickle_text);
         if (!c.unpickle_name) return false;
@@ -198,21 +197,19 @@ constexpr ClassEntry class_entry{&C, ClassSlots<C>::install};
         c.checksum = PyLong_FromLong(c.checksums[0]);
         if (!c.checksum) return false;
     }
-    return fill_override_table(c.table, c.table_order, c.methods, c.dotted_name);
+    return fill_override_table(c.table, c.methods);
 }
 
-// What readying adds to the class dict: __doc__ None (readying stores the
-// doc without its signature block, an empty string, where instances would
-// find it), the table capsule and the pickling entries.  Every step may be
-// repeated, so a retry after any failure completes them.
+// What readying adds to the class dict: the table capsule and the pickling
+// entries.  Every step may be repeated, so a retry after any failure
+// completes them.
 [[nodiscard]] inline bool fill_class_dict(ClassDef& c) {
     PyTypeObject& t = c.type;
     Ref dict = Ref::steal(PyType_GetDict(&t));
     if (!dict) return false;
     bool ok = [&] {
-        if (PyDict_SetItem(dict.get(), n_doc.get(), Py_None) < 0) return false;
         if (c.table_offset && !publish_override_table(c.table, dict.get())) return false;
-        return setup_pickling(c.dotted_name, dict.get());
+        return setup_pickling(c.type_name, dict.get());
     }();
     PyType_Modified(&t);
     return ok;
@@ -225,7 +222,7 @@ constexpr ClassEntry class_entry{&C, ClassSlots<C>::install};
     if (c.ready) return true;
     if (!(c.type.tp_flags & Py_TPFLAGS_READY) && !derive_from_declaration(c)) return false;
     bool readied = ready_static_type(c.type, [&](PyTypeObject& t) {
-        t.tp_name = c.dotted_name;
+        t.tp_name = c.type_name;
         t.tp_basicsize = c.basicsize;
         t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE | (collects_cycles(c.members) ? Py_TPFLAGS_HAVE_GC : 0);
         t.tp_weaklistoffset = c.weaklist_offset;
@@ -242,28 +239,12 @@ constexpr ClassEntry class_entry{&C, ClassSlots<C>::install};
     return true;
 }
 
-// Places a function object for each of `methods` in the dict of `type`, a
-// readied static type whose instances they take.
-[[nodiscard]] inline bool add_functions(PyTypeObject& type, const char* class_name,
-                                        std::span<const MethodDef* const> methods, PyObject* module_name) {
-    Ref dict = Ref::steal(PyType_GetDict(&type));
-    if (!dict) return false;
-    bool ok = true;
-    for (const MethodDef* m : methods) {
-        Ref f = make_function(*m, &type, class_name, module_name);
-        ok = f && PyDict_SetItem(dict.get(), m->interned_name, f.get()) == 0;
-        if (!ok) break;
-    }
-    PyType_Modified(&type);
-    return ok;
-}
-
 // Places the function objects of the class's methods, then of its pickling
 // methods, in the class dict.
-[[nodiscard]] inline bool add_methods(ClassDef& c, PyObject* module_name) {
+[[nodiscard]] inline bool add_methods(ClassDef& c) {
     const MethodDef* const pickling[] = {c.pickle_defs[0], c.pickle_defs[1]};
-    return add_functions(c.type, c.class_name, c.methods, module_name) &&
-           add_functions(c.type, c.class_name, pickling, module_name);
+    return add_functions(c.type, c.name, c.methods, g_state.name) &&
+           add_functions(c.type, c.name, pickling, g_state.name);
 }
 
 }  // namespace

@@ -12,10 +12,11 @@
 #pragma once
 
 #include "args.hpp"
+#include "static_type.hpp"
 
 #include <cstddef>
 #include <cstdio>
-#include <cstring>
+#include <span>
 
 namespace qm {
 namespace {
@@ -23,15 +24,7 @@ namespace {
 // Same shape as METH_FASTCALL | METH_KEYWORDS, so one entry can also serve a PyMethodDef.
 using Entry = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
-// A statically allocated type object: the interpreter's immortal header, every
-// slot empty until the type is filled in and readied at execution.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-constexpr PyTypeObject static_type_object() { return {PyVarObject_HEAD_INIT(nullptr, 0)}; }
-#pragma GCC diagnostic pop
-
-// Any function pointer, as a table of overridable methods stores them.
-using AnyFunction = void (*)();
+struct OverrideState;  // an overridable method's (override.hpp)
 
 struct MethodDef {
     enum Binding : unsigned char {
@@ -43,20 +36,10 @@ struct MethodDef {
     Entry entry;
     vectorcallfunc call = nullptr;            // for methods: method_call<entry>; make them with method<>()
     Binding binding = method;
-    AnyFunction slot = nullptr;               // an overridable method's entry in its class's table
-    // Version tag of the last type whose class-level lookup of this name found
-    // this very function (see override.hpp); 0 when none.
-    mutable unsigned int inherited_by = 0;
-    mutable PyObject* interned_name = nullptr;  // made by intern_name(), kept for the process
+    OverrideState* overridable = nullptr;     // null for a method that is not overridable
 
-    const char* name() const noexcept { return params.func; }
+    constexpr const char* name() const noexcept { return params.func; }
 };
-
-// The method's name as an interned string, made once.
-[[nodiscard]] inline bool intern_name(const MethodDef& def) noexcept {
-    if (!def.interned_name) def.interned_name = PyUnicode_InternFromString(def.name());
-    return def.interned_name != nullptr;
-}
 
 struct FunctionObject {
     PyObject_HEAD
@@ -104,8 +87,8 @@ PyObject* method_call(PyObject* callable, PyObject* const* args, size_t nargsf, 
 // A method definition; the entry is a template argument so that its call is direct.
 template <Entry E>
 constexpr MethodDef method(const Params& params, MethodDef::Binding binding = MethodDef::method,
-                           AnyFunction slot = nullptr) {
-    return {params, E, method_call<E>, binding, slot};
+                           OverrideState* overridable = nullptr) {
+    return {params, E, method_call<E>, binding, overridable};
 }
 
 // The names a variadic method's signature and annotations give its extras.
@@ -167,16 +150,21 @@ inline PyObject* function_get_annotations(PyObject* self, void*) {
     return true;
 }
 
+// A callable's signature without an instance, "(a, b=1)", from its
+// parameter list: for a function, or any object called as one.
+[[nodiscard]] inline PyObject* signature_text(const Params& p) {
+    char text[256];
+    if (!format_params(p, text, sizeof text)) return nullptr;
+    return PyUnicode_FromFormat("(%s)", text);
+}
+
 // "($self, a, b=1)" and its variants, from the parameter list.
 inline PyObject* function_get_text_signature(PyObject* self, void*) {
     const MethodDef& def = *reinterpret_cast<FunctionObject*>(self)->def;
     if (def.binding == MethodDef::variadic_method)
         return PyUnicode_FromFormat("($self, /, *%s, **%s)", variadic_names[0], variadic_names[1]);
+    if (def.binding == MethodDef::function) return signature_text(def.params);
     char text[280];
-    if (def.binding == MethodDef::function) {
-        if (!format_params(def.params, text, sizeof text)) return nullptr;
-        return PyUnicode_FromFormat("(%s)", text);
-    }
     if (!format_method_signature(def.params, text, sizeof text)) return nullptr;
     return PyUnicode_FromString(text);
 }
@@ -216,34 +204,11 @@ PyMethodDef g_function_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-// Readies a static type whose slots `fill` declares.  The interpreter does not
-// undo a readying that fails half-way: the type keeps its dict, bases and MRO,
-// the slots `fill` set (tp_new among them) but not yet the ones it inherits
-// (tp_alloc), and the descriptors in its dict are tracked by the collector, so
-// gc.get_objects() would reach a class whose constructor runs with no
-// allocator, or that a subclass would make the interpreter ready by halves.
-// So a failed attempt empties the type object at once, before any Python code
-// can run: its dict and the descriptors in it (the only objects that refer to
-// it) go with it, and the next attempt starts from scratch.  The last step
-// that can fail comes before the type is added to its base's subclasses.
-template <class Fill>
-[[nodiscard]] inline bool ready_static_type(PyTypeObject& t, Fill fill) {
-    if (t.tp_flags & Py_TPFLAGS_READY) return true;
-    fill(t);
-    if (PyType_Ready(&t) == 0) return true;
-    Ref leftovers[] = {Ref::steal(t.tp_dict), Ref::steal(t.tp_bases), Ref::steal(t.tp_mro),
-                       Ref::steal(static_cast<PyObject*>(t.tp_subclasses))};
-    // Every slot after the object header back to zero, as static_type_object()
-    // makes them (cleared in place: a copy of the struct would be a memcpy
-    // call, which needs a newer glibc than the modules may).
-    std::memset(reinterpret_cast<char*>(&t) + sizeof(PyVarObject), 0, sizeof t - sizeof(PyVarObject));
-    return false;
-}
-
 // Named after the module so that each module's copy is told apart in messages.
-[[nodiscard]] inline bool ready_function_type(const char* type_name) {
-    return ready_static_type(g_function_type, [type_name](PyTypeObject& t) {
-        t.tp_name = type_name;
+[[nodiscard]] inline bool ready_function_type() {
+    return ready_static_type(g_function_type, [](PyTypeObject& t) {
+        name_in_module(g_state.function_type, "compiled_function");
+        t.tp_name = g_state.function_type;
         t.tp_basicsize = sizeof(FunctionObject);
         t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR;
         t.tp_vectorcall_offset = offsetof(FunctionObject, vectorcall);
@@ -281,8 +246,8 @@ inline Ref make_annotations(const MethodDef& def) {
 
 // A new function object.  `owner` is the class for methods, null for module functions.
 inline Ref make_function(const MethodDef& def, PyTypeObject* owner, const char* class_name, PyObject* module_name) {
-    if (!intern_name(def)) return Ref();
-    Ref name = Ref::incref(def.interned_name);
+    Ref name = Ref::steal(PyUnicode_InternFromString(def.name()));
+    if (!name) return Ref();
     Ref qualname = class_name ? Ref::steal(PyUnicode_FromFormat("%s.%s", class_name, def.name())) : Ref::incref(name.get());
     if (!qualname) return Ref();
     Ref annotations = make_annotations(def);
@@ -306,11 +271,20 @@ inline Ref make_function(const MethodDef& def, PyTypeObject* owner, const char* 
     return Ref::steal(reinterpret_cast<PyObject*>(f));
 }
 
-// Whether `found` (an attribute fetched from an instance) is the built-in
-// function defined by `def`, directly or as a bound method.
-inline bool is_own_function(PyObject* found, const MethodDef& def) noexcept {
-    if (PyMethod_Check(found)) found = PyMethod_GET_FUNCTION(found);
-    return Py_IS_TYPE(found, &g_function_type) && reinterpret_cast<FunctionObject*>(found)->def == &def;
+// Places a function object for each of `methods` in the dict of `type`, a
+// readied static type whose instances they take.
+[[nodiscard]] inline bool add_functions(PyTypeObject& type, const char* class_name,
+                                        std::span<const MethodDef* const> methods, PyObject* module_name) {
+    Ref dict = Ref::steal(PyType_GetDict(&type));
+    if (!dict) return false;
+    bool ok = true;
+    for (const MethodDef* m : methods) {
+        Ref f = make_function(*m, &type, class_name, module_name);
+        ok = f && PyDict_SetItem(dict.get(), reinterpret_cast<FunctionObject*>(f.get())->name, f.get()) == 0;
+        if (!ok) break;
+    }
+    PyType_Modified(&type);
+    return ok;
 }
 
 }  // namespace

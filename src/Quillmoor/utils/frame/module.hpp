@@ -167,7 +167,7 @@ inline PyObject* module_create(PyObject* import_spec, PyModuleDef*) {
     return PyErr_WarnEx(PyExc_RuntimeWarning, message, 1) == 0;
 }
 
-[[nodiscard]] inline bool run_body(const ModuleDef& m, PyObject* module_name) {
+[[nodiscard]] inline bool run_body(const ModuleDef& m) {
     for (const BodyStep& s : m.body) {
         switch (s.statement) {
             case BodyStep::import: {
@@ -179,7 +179,7 @@ inline PyObject* module_create(PyObject* import_spec, PyModuleDef*) {
                 if (!from_import(*s.module, s.names)) return false;
                 break;
             case BodyStep::methods:
-                if (!add_methods(*s.cls, module_name)) return false;
+                if (!add_methods(*s.cls)) return false;
                 break;
             case BodyStep::custom:
                 if (!s.run()) return false;
@@ -192,25 +192,24 @@ inline PyObject* module_create(PyObject* import_spec, PyModuleDef*) {
 // Everything after the version check; false with an exception set.
 [[nodiscard]] inline bool execute_from_constants(const ModuleDef& m, PyObject* module) {
     if (!make_constants()) return false;
-    if (!ready_function_type(g_state.function_type)) return false;
-    // Interned, so it is the very string the types' __module__ gives: a
-    // pickle then names the module of a class and of its reconstruction
-    // function once, and loading decodes it once.
-    Ref module_name = Ref::steal(PyUnicode_InternFromString(m.full_name));
-    if (!module_name) return false;
+    if (!g_state.name) {
+        g_state.name = PyUnicode_InternFromString(m.full_name);
+        if (!g_state.name) return false;
+    }
+    if (!ready_function_type()) return false;
     PyObject* modules = PyImport_GetModuleDict();
-    int present = PyDict_Contains(modules, module_name.get());
+    int present = PyDict_Contains(modules, g_state.name);
     if (present < 0) return false;
-    if (!present && PyDict_SetItem(modules, module_name.get(), module) < 0) return false;
+    if (!present && PyDict_SetItem(modules, g_state.name, module) < 0) return false;
     for (const ClassEntry& entry : m.classes) {
         ClassDef& c = *entry.def;
         if (!ready_class(entry)) return false;
-        if (PyDict_SetItemString(g_state.dict, c.class_name, reinterpret_cast<PyObject*>(&c.type)) < 0) return false;
+        if (PyDict_SetItemString(g_state.dict, c.name, reinterpret_cast<PyObject*>(&c.type)) < 0) return false;
     }
-    if (!run_body(m, module_name.get())) return false;
+    if (!run_body(m)) return false;
     for (const ClassEntry& entry : m.classes) {
         ClassDef& c = *entry.def;
-        Ref f = make_function(*c.pickle_defs[2], nullptr, nullptr, module_name.get());
+        Ref f = make_function(*c.pickle_defs[2], nullptr, nullptr, g_state.name);
         if (!f || !bind(c.unpickle_name, f.get())) return false;
     }
     Ref test = Ref::steal(PyDict_New());
@@ -256,13 +255,11 @@ PyModuleDef g_python_module_def = {PyModuleDef_HEAD_INIT, nullptr, nullptr, 0, n
 
 inline PyObject* module_init(const ModuleDef& m) {
     g_state.def = &m;
-    ModuleState& names = g_state;
+    g_state.full_name = m.full_name;
     const char* dot = std::strrchr(m.full_name, '.');
-    names.short_name = dot ? dot + 1 : m.full_name;
-    // Named after the module so that each module's copy is told apart in messages.
-    std::snprintf(names.function_type, sizeof names.function_type, "%s.compiled_function", m.full_name);
-    std::snprintf(names.source_file, sizeof names.source_file, "%s.cpp", names.short_name);
-    g_python_module_def.m_name = names.short_name;
+    g_state.short_name = dot ? dot + 1 : m.full_name;
+    std::snprintf(g_state.source_file, sizeof g_state.source_file, "%s.cpp", g_state.short_name);
+    g_python_module_def.m_name = g_state.short_name;
     g_python_module_def.m_slots = g_module_slots;
     return PyModuleDef_Init(&g_python_module_def);
 }

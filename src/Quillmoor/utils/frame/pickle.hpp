@@ -1,13 +1,13 @@
-// The pickled form of the classes, derived from each class's member table:
-// __reduce_cython__, __setstate_cython__, the reconstruction function
-// __pyx_unpickle_<Class> with its checksum check, the set-up that makes the
-// first two the class's __reduce__ and __setstate__, and the member table
-// itself (which also drives allocation, GC and deallocation in classes.hpp).
+// The pickled form of the classes, derived from each class's member table
+// (members.hpp): __reduce_cython__, __setstate_cython__, the reconstruction
+// function __pyx_unpickle_<Class> with its checksum check, and the set-up that
+// makes the first two the class's __reduce__ and __setstate__.
 #pragma once
 
 #include "args.hpp"
 #include "convert.hpp"
 #include "function.hpp"
+#include "members.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -30,54 +30,6 @@ Name n_pyx_type{"__pyx_type"};
 Name n_pyx_checksum{"__pyx_checksum"};
 Name n_pickle{"pickle"};
 Name n_PickleError{"PickleError"};
-
-// ---- the member table -------------------------------------------------------
-
-enum class MemberKind : unsigned char {
-    int32,         // C int, pickled as int
-    float32,       // C float, pickled as float
-    object,        // any object; traversed and cleared by the GC
-    bool_or_none,  // exactly bool or None; never traversed (it can't be part of a cycle)
-};
-
-struct Member {
-    const char* name;
-    MemberKind kind;
-    std::size_t offset;
-};
-
-template <class T>
-inline T& field(PyObject* o, std::size_t offset) noexcept {
-    return *reinterpret_cast<T*>(reinterpret_cast<char*>(o) + offset);
-}
-
-inline bool holds_object(const Member& m) noexcept { return m.kind == MemberKind::object || m.kind == MemberKind::bool_or_none; }
-
-// Whether instances can be part of a reference cycle: a member that holds any
-// object (a bool-or-None member cannot).
-constexpr bool collects_cycles(std::span<const Member> members) noexcept {
-    for (const Member& m : members)
-        if (m.kind == MemberKind::object) return true;
-    return false;
-}
-
-constexpr bool name_before(const char* a, const char* b) noexcept {
-    while (*a && *a == *b) ++a, ++b;
-    return static_cast<unsigned char>(*a) < static_cast<unsigned char>(*b);
-}
-
-// Called where a member table is not in state order: not a constant
-// expression, so the table's class fails to compile.
-inline void member_names_must_be_sorted() noexcept {}
-
-// A class's member table, checked as it compiles to be in state order (the
-// names sorted), which the pickled form and the checksums rely on.
-template <std::size_t N>
-consteval std::span<const Member> pickled_members(const Member (&members)[N]) {
-    for (std::size_t i = 1; i < N; ++i)
-        if (!name_before(members[i - 1].name, members[i].name)) member_names_must_be_sorted();
-    return members;
-}
 
 constexpr Param reconstruct_params[] = {{n_pyx_type}, {n_pyx_checksum}, {n_pyx_state}};
 

@@ -56,9 +56,14 @@ struct ModuleDef;
 // Process-wide state of this module (one copy per compiled module).
 struct ModuleState {
     const ModuleDef* def = nullptr;  // set by the entry point, with what follows from its full name:
+    const char* full_name = nullptr;    // "Quillmoor.utils.timers", the def's
     const char* short_name = nullptr;   // "timers"
-    char function_type[128] = {};       // "Quillmoor.utils.timers.compiled_function"
     char source_file[64] = {};          // "timers.cpp", shown in the "init" traceback entry
+    // The full name interned, made once by the first execution: the __module__
+    // of every type, function and class the module makes, so that a pickle
+    // names the module of a class and of its reconstruction function once.
+    PyObject* name = nullptr;
+    char function_type[128] = {};    // "Quillmoor.utils.timers.compiled_function", when the type is readied
     std::int64_t interpreter = -1;   // interpreter that first created the module
     PyObject* module = nullptr;      // held module object, once execution has taken it
     PyObject* dict = nullptr;        // its namespace
