@@ -1,10 +1,11 @@
-"""A tiny terminal animation built from all four modules.
+"""A tiny terminal animation built from every module of the package.
 
 A ball bounces between two walls.  Its physics runs at a fixed 20 steps a
 second (FixedTimer) while the screen is redrawn as often as the loop goes,
 drawing the ball between its last two positions (FixedTimer.progress).  Each
 bounce scores ten points and the score bar glides to the new total
-(GlideCell).  Every second an autosave runs (VariableTimer); it saves two
+(GlideCell) through a named easing curve that overshoots and settles
+(easing.back_out).  Every second an autosave runs (VariableTimer); it saves two
 parts, each in its own nested `with saving:` block, and the screen shows
 "saving" while any of them is open (Flag).  The average frame time is kept
 by a Mean.
@@ -16,6 +17,7 @@ by a Mean.
 import sys
 import time
 
+from Quillmoor.utils import easing
 from Quillmoor.utils.flag import Flag
 from Quillmoor.utils.glidecell import GlideCell
 from Quillmoor.utils.mean import Mean
@@ -23,10 +25,6 @@ from Quillmoor.utils.timers import FixedTimer, VariableTimer
 
 WIDTH = 40
 STEP = 1 / 20  # seconds of simulated time per physics step
-
-
-def lerp(start: float, target: float, progress: float) -> float:
-    return start + (target - start) * progress
 
 
 def bar(fraction: float) -> str:
@@ -62,7 +60,7 @@ class Screen:
 def main(seconds: float = 3.0) -> None:
     physics = FixedTimer(STEP, max_lag=5)
     autosave = VariableTimer(1.0)
-    score = GlideCell(lerp, 0.4, 0.0)  # the shown score glides over 0.4 s
+    score = GlideCell(easing.back_out, 0.4, 0.0)  # the shown score glides over 0.4 s
     frame_ms = Mean()
     saving = Flag()
     screen = Screen()
@@ -80,7 +78,7 @@ def main(seconds: float = 3.0) -> None:
             [
                 f" time   {now - start:4.1f} s of {seconds:g}",
                 f" ball   [{track(drawn_x)}]  {physics.tick} physics steps (FixedTimer)",
-                f" score  [{bar(score.get_value() / 200)}]  {points} (GlideCell)",
+                f" score  [{bar(score.get_value() / 200)}]  {points} (GlideCell, easing.back_out)",
                 f" frame  {frame_ms.value:5.2f} ms on average over {frame_ms.count} frames (Mean)",
                 f" save   {status:<12} every {autosave.interval:g} s (VariableTimer, Flag)",
             ],

@@ -20,6 +20,7 @@ from readme_examples import examples
 ROOT = Path(__file__).resolve().parent.parent
 CLASSES = [(e.cls.__module__.rpartition(".")[2], e.cls.__name__) for e in ENTRY.values()]
 INSTALLED = os.environ.get("QM_INSTALLED") == "1"
+DEMO = ROOT / "examples" / "demo.py"
 
 
 def cls_of(module, name):
@@ -49,12 +50,14 @@ def test_readme_keeps_an_example_of(needle):
 def test_demo_runs_and_shows_every_module():
     env = dict(os.environ)
     proc = subprocess.run(
-        [sys.executable, str(ROOT / "examples" / "demo.py"), "1.2"],
+        [sys.executable, str(DEMO), "1.2"],
         capture_output=True, text=True, env=env, timeout=60,
     )
     assert proc.returncode == 0, proc.stderr
-    for word in ("FixedTimer", "GlideCell", "Mean", "VariableTimer", "saving...", "physics steps,"):
+    for word in ("FixedTimer", "GlideCell", "easing.back_out", "Mean", "VariableTimer", "saving...", "physics steps,"):
         assert word in proc.stdout
+    imported = re.findall(r"^from Quillmoor\.utils(?:\.(\w+))? import (\w+)", DEMO.read_text(encoding="utf-8"), re.M)
+    assert set(MODULES) <= {module or name for module, name in imported}
 
 
 # ---- signatures --------------------------------------------------------------
