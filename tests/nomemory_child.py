@@ -18,16 +18,7 @@ import sysconfig
 import types
 
 MAX_POINTS = 20000  # an operation still allocating after this many is a fault too
-
-
-# One instance of each class, made after an import, must survive pickling.
-SAMPLES = {
-    "timers": ["VariableTimer(0.5)", "FixedTimer(0.5, 3)"],
-    "glidecell": ["_GlideCell(max, 1.0, 2.0)", "GlideCell(max, 1.0, 2.0)"],
-    "mean": ["Mean().add(2)"],
-    "flag": ["Flag()"],
-    "easing": ["quad_in", "cubic_bezier(0.25, 0.1, 0.25, 1.0)"],
-}
+DISALLOW_INSTANTIATION = 1 << 7  # a type's flag: no instances but those its module makes
 
 
 def raised_by_stdlib(exc):
@@ -172,14 +163,20 @@ def check_complete(module, reference):
             problems.append(f"{cls}.__pyx_vtable__ is not a capsule")
         if any(name in reference["classes"][cls] and name not in d for name in ("__reduce__", "__setstate__")):
             problems.append(f"{cls} lacks its pickling entries")
-    for text in SAMPLES[module.__name__.rpartition(".")[2]]:
+    # Made after the import, a bare instance of each class that can be made so,
+    # and each instance the module holds (easing's named curves), must survive
+    # pickling.
+    types_ = [v for v in vars(module).values() if isinstance(v, type) and v.__module__ == module.__name__]
+    samples = [(t.__name__, lambda t=t: t.__new__(t)) for t in types_ if not t.__flags__ & DISALLOW_INSTANTIATION]
+    samples += [(k, lambda v=v: v) for k, v in vars(module).items() if isinstance(v, tuple(types_))]
+    for name, make in samples:
         try:
-            obj = eval(text, vars(module))
+            obj = make()
             copy_ = round_trip(obj)
             if type(copy_) is not type(obj) or copy_.__reduce__()[1:] != obj.__reduce__()[1:]:
-                problems.append(f"{text} does not survive pickling")
+                problems.append(f"{name} does not survive pickling")
         except Exception as e:
-            problems.append(f"{text}: {type(e).__name__}: {e}")
+            problems.append(f"{name}: {type(e).__name__}: {e}")
     return problems
 
 

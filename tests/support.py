@@ -1,16 +1,19 @@
-"""What the tests share: each class of the package once (how to make one, a
-sample whose every pickled member is set, the subclasses whose replacements
-the class's own code must call, and every public operation by row), and the
-helpers for clocks, pickled states, child interpreters, what the interpreter
-can do, and published tables.
+"""What the tests share: the catalogue, each class of the package once (an
+`Entry`: its constructor, signature, layout, pickled members, methods,
+published table, read-only properties, a sample, a subclass whose
+replacements the class's own code must call, and every public operation by
+row), and the helpers for clocks, pickled states, child interpreters, what
+the interpreter can do, and published tables.
 
-The leak, allocation-failure, fuzz, re-entrancy, pickle and docs tests all
-read the catalogue: a new method gets its rows here, once."""
+Every test that goes over all classes reads the catalogue (types, override
+table, docs, pickle, leaks, allocation failures, fuzz, re-entrancy): a new
+method is one edit of its class's entry, a new class one new entry."""
 
 import copy
 import hashlib
 import math
 import os
+import re
 import subprocess
 import sys
 import textwrap
@@ -78,7 +81,10 @@ def fix_clocks():
 
 
 def expected_checksums(names):
-    """The first 7 hex digits of SHA-256, SHA-1 and MD5 of the sorted names joined by spaces."""
+    """A class's three checksums, which follow from its pickled members' names: the first seven hex
+    digits of the SHA-256, SHA-1 and MD5 digests of the names, sorted and joined by single spaces.
+
+    A new class's ClassDef states them; test_pickle names them when they are wrong."""
     text = " ".join(sorted(names)).encode()
     return [int(h(text).hexdigest()[:7], 16) for h in (hashlib.sha256, hashlib.sha1, hashlib.md5)]
 
@@ -237,20 +243,46 @@ def op(name, setup, run):
     return Op(name, setup or (lambda: None), run)
 
 
+SELF = object()  # a slot's built-in result that is the instance it was called on
+
+
 @dataclass(frozen=True)
+class Slot:
+    """A slot of a published table: its method, its C result and argument types after the instance
+    ("O" an object, "f" a float, "d" a double; skip_dispatch follows), the arguments, and the
+    built-in's result on the entry's `table_state` with the clocks at NOW."""
+
+    name: str
+    result: str
+    params: list
+    args: tuple
+    builtin: Any
+
+
+@dataclass(frozen=True, kw_only=True)
 class Entry:
-    """One class of the package, as every test that goes over all of them needs it."""
+    """One class of the package, as every test that goes over all of them reads it."""
 
     cls: type
-    args: tuple  # the constructor's required arguments
+    args: tuple = ()  # the constructor's required arguments
+    signature: str  # inspect.signature(cls)
     members: dict  # the pickled members in state order, each with its kind: "i32", "f32", "bool", "object"
+    weakrefs: bool  # whether instances take weak references
+    methods: list  # the function objects the module body puts in the class dict, in order
+    table: list = field(default_factory=list)  # the published table's slots (Slot), in order
+    table_state: tuple = ()  # the pickled state the table's slots are called on
+    read_only: list  # the properties that refuse assignment
     sample: Callable[[], Any]  # an instance with every member away from its default
-    subclasses: tuple  # overriding what the class's own code calls
-    internal_call: tuple  # (an overridable method, an operation whose built-in code calls it)
+    subclass: type  # overriding what the class's own code calls
+    internal_call: tuple = ()  # (an overridable method, an operation whose built-in code calls it)
     operations: list = field(default_factory=list)
 
     def make(self):
         return self.cls(*self.args)
+
+    @property
+    def module(self):
+        return self.cls.__module__.rpartition(".")[2]
 
 
 def _cell_sample():
@@ -267,9 +299,22 @@ def _flag_sample():
 
 
 VT = Entry(
-    timers.VariableTimer, (), {"_interval": "object", "_last_time": "f32", "_next_time": "f32"},
-    lambda: timers.VariableTimer(2.5), (SubVariable,), ("get_interval", lambda t: t.interval),
-    [
+    cls=timers.VariableTimer,
+    signature="(interval=0)",
+    members={"_interval": "object", "_last_time": "f32", "_next_time": "f32"},
+    weakrefs=True,
+    methods=["attempt", "get_interval", "get_progress"],
+    table=[
+        Slot("attempt", "O", [], (), False),
+        Slot("get_interval", "f", [], (), 0.5),
+        Slot("get_progress", "f", [], (), 2.0),
+    ],
+    table_state=(0.5, 0.0, 10.5),  # interval 0.5, last fired at 0.0, due at 10.5
+    read_only=["interval", "last_time", "progress"],
+    sample=lambda: timers.VariableTimer(2.5),
+    subclass=SubVariable,
+    internal_call=("get_interval", lambda t: t.interval),
+    operations=[
         op("VariableTimer()", None, lambda _: timers.VariableTimer(0.5)),
         op("VariableTimer(interval=CalculatedValue)", None,
            lambda _: timers.VariableTimer(interval=CalculatedValue(half)).interval),
@@ -292,9 +337,23 @@ VT = Entry(
     ])
 
 FT = Entry(
-    timers.FixedTimer, (1.0,), {"_count": "i32", "_interval": "f32", "_max_lag": "i32", "_start_time": "f32"},
-    lambda: timers.FixedTimer(0.5, 3), (SubFixed,), ("get_ideal_ticks", lambda t: t.ideal_ticks),
-    [
+    cls=timers.FixedTimer,
+    args=(1.0,),
+    signature="(interval, max_lag=10)",
+    members={"_count": "i32", "_interval": "f32", "_max_lag": "i32", "_start_time": "f32"},
+    weakrefs=True,
+    methods=["attempt", "get_ideal_ticks", "get_progress_by_tick"],
+    table=[
+        Slot("attempt", "O", [], (), True),
+        Slot("get_ideal_ticks", "f", [], (), 2.5),
+        Slot("get_progress_by_tick", "f", ["O"], (3,), 0.5),
+    ],
+    table_state=(0, 0.5, 10, 8.75),  # no tick taken, interval 0.5, max_lag 10, started at 8.75
+    read_only=["interval", "tick", "ideal_ticks", "progress"],
+    sample=lambda: timers.FixedTimer(0.5, 3),
+    subclass=SubFixed,
+    internal_call=("get_ideal_ticks", lambda t: t.ideal_ticks),
+    operations=[
         op("FixedTimer()", None, lambda _: timers.FixedTimer(0.5, max_lag=3)),
         op("FixedTimer.__init__", behind, lambda t: (t.__init__(0.25), t)),
         op("FixedTimer.attempt", behind, lambda t: (t.attempt(), t)),
@@ -319,10 +378,26 @@ FT = Entry(
     ])
 
 CELL = Entry(
-    glidecell._GlideCell, (lerp, 1.0),
-    {"_delay": "object", "_interpolation_func": "object", "_is_flash": "bool", "_next": "object", "_value": "object"},
-    _cell_sample, (SubCellValue, SubCell), ("_get_value", lambda c: c.get_value()),
-    [
+    cls=glidecell._GlideCell,
+    args=(lerp, 1.0),
+    signature="(interpolation_func, delay, default=None, flash=False)",
+    members={"_delay": "object", "_interpolation_func": "object", "_is_flash": "bool", "_next": "object",
+             "_value": "object"},
+    weakrefs=True,
+    methods=["_get_value", "get_value", "_set_value", "set_value", "_get_progress", "_get_delay"],
+    table=[
+        Slot("_get_value", "O", ["d"], (12.0,), 4.0),
+        Slot("get_value", "O", [], (), 0.0),
+        Slot("_set_value", "O", ["O", "O"], (6.0, True), None),
+        Slot("_get_progress", "d", ["d"], (12.0,), 0.5),
+        Slot("_get_delay", "d", [], (), 4.0),
+    ],
+    table_state=(4.0, lerp, False, (8.0, 14.0, 4.0), 0.0),  # gliding from 0.0 at 10.0 to 8.0 at 14.0
+    read_only=["progress", "delay", "is_interpolated", "next_value"],
+    sample=_cell_sample,
+    subclass=SubCellValue,
+    internal_call=("_get_value", lambda c: c.get_value()),
+    operations=[
         op("_GlideCell()", None, lambda _: glidecell._GlideCell(lerp, 1.0, default=2.0, flash=True)),
         op("GlideCell()", None, lambda _: glidecell.GlideCell(lerp, CalculatedValue(half), 0.0)),
         op("_GlideCell.__init__", gliding, lambda c: (c.__init__(lerp, 2.0), c)),
@@ -363,9 +438,23 @@ CELL = Entry(
     ])
 
 MEAN = Entry(
-    mean.Mean, (), {"_count": "i32", "_sum": "f32"},
-    lambda: mean.Mean().extend([1.0, 2.5, 0.1]), (SubMean,), ("add", lambda m: m.extend([1.0, 2.0])),
-    [
+    cls=mean.Mean,
+    signature="()",
+    members={"_count": "i32", "_sum": "f32"},
+    weakrefs=False,
+    methods=["add", "extend", "clear", "get_value"],
+    table=[
+        Slot("add", "O", ["f"], (4.0,), SELF),
+        Slot("extend", "O", ["O"], ([4.0],), SELF),
+        Slot("clear", "O", [], (), SELF),
+        Slot("get_value", "O", [], (), 2.0),
+    ],
+    table_state=(1, 2.0),
+    read_only=["count", "total", "value"],
+    sample=lambda: mean.Mean().extend([1.0, 2.5, 0.1]),
+    subclass=SubMean,
+    internal_call=("add", lambda m: m.extend([1.0, 2.0])),
+    operations=[
         op("Mean()", None, lambda _: mean.Mean()),
         op("Mean.__init__", lambda: mean.Mean().add(2), lambda m: (m.__init__(), m)),
         op("Mean.add", mean.Mean, lambda m: m.add(1.5).add(2)),
@@ -386,12 +475,19 @@ MEAN = Entry(
     ])
 
 FLAG = Entry(
-    flag.Flag, (), {"_depth": "i32"}, _flag_sample, (SubFlag,), (),
-    [
+    cls=flag.Flag,
+    signature="()",
+    members={"_depth": "i32"},
+    weakrefs=False,
+    methods=["__enter__", "__exit__"],
+    read_only=["value"],
+    sample=_flag_sample,
+    subclass=SubFlag,
+    operations=[
         op("Flag()", None, lambda _: flag.Flag()),
         op("Flag.__init__", flag.Flag, lambda f: (f.__init__(), f)),
         op("Flag with-block", flag.Flag, with_block),
-        op("Flag.__enter__, __exit__", flag.Flag, lambda f: (f.__enter__(1, a=2), f.__exit__(None, None, None), f)),
+        op("Flag.__enter__, Flag.__exit__", flag.Flag, lambda f: (f.__enter__(1, a=2), f.__exit__(None, None, None), f)),
         op("Flag bool, value", flag.Flag, lambda f: (bool(f), f.value)),
         op("Flag subclass bool", SubFlag, bool),
         op("Flag subclass with a value that is no number", BadFlag, bool),
@@ -406,7 +502,7 @@ CHECKSUMS = {cls: expected_checksums(names) for cls, names in MEMBERS.items()}
 
 def pickling_operations(entry):
     """The pickling rows every class has: on a sample, and on a subclass instance with a dict."""
-    cls, sample, sub = entry.cls, entry.sample, entry.subclasses[0]
+    cls, sample, sub = entry.cls, entry.sample, entry.subclass
     name = cls.__name__
     good = state_tuple(sample())
     bad = tuple("x" if kind in ("i32", "f32") else item for kind, item in zip(entry.members.values(), good))
@@ -458,17 +554,23 @@ EASING_OPERATIONS = [
     op("_primitive(unknown)", None, lambda _: easing._primitive("tan_quarter", 0.5)),
 ]
 
+def built_modules():
+    """The package's extension modules, as the build lists them (CMakeLists.txt, QM_MODULES)."""
+    text = (Path(__file__).resolve().parent.parent / "CMakeLists.txt").read_text(encoding="utf-8")
+    return re.search(r"^set\(QM_MODULES ([^)]*)\)", text, re.M).group(1).split()
+
+
+MODULES = built_modules()
+
+# The operations of a module beyond those of its classes' entries.
+MODULE_OPERATIONS = {"easing": EASING_OPERATIONS}
+
 # Every public operation by module, as the allocation-failure children run them.
 OPERATIONS = {
-    "timers": VT.operations + pickling_operations(VT) + FT.operations + pickling_operations(FT),
-    "glidecell": CELL.operations + pickling_operations(CELL),
-    "mean": MEAN.operations + pickling_operations(MEAN),
-    "flag": FLAG.operations + pickling_operations(FLAG),
-    "easing": EASING_OPERATIONS,
+    m: [row for e in CLASSES if e.module == m for row in e.operations + pickling_operations(e)]
+    + MODULE_OPERATIONS.get(m, [])
+    for m in MODULES
 }
-
-
-MODULES = list(OPERATIONS)
 
 
 def utils_module(name):
@@ -560,13 +662,22 @@ def run_python(code, *, env_extra=None, check=True):
     return proc
 
 
-def vtable_slot(cls, index, restype, *argtypes):
-    """Slot `index` of the class's published table, callable from Python."""
+def vtable_entries(cls):
+    """The addresses in the class's published table, up to the null that ends it."""
     import ctypes
 
     get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
     get_pointer.restype, get_pointer.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
     table = get_pointer(cls.__dict__["__pyx_vtable__"], None)
-    address = ctypes.c_void_p.from_address(table + index * ctypes.sizeof(ctypes.c_void_p)).value
+    entries = []
+    while address := ctypes.c_void_p.from_address(table + len(entries) * ctypes.sizeof(ctypes.c_void_p)).value:
+        entries.append(address)
+    return entries
+
+
+def vtable_slot(cls, index, restype, *argtypes):
+    """Slot `index` of the class's published table, callable from Python."""
+    import ctypes
+
     # PYFUNCTYPE: the call keeps the interpreter lock, as compiled callers do.
-    return ctypes.PYFUNCTYPE(restype, ctypes.py_object, *argtypes)(address)
+    return ctypes.PYFUNCTYPE(restype, ctypes.py_object, *argtypes)(vtable_entries(cls)[index])

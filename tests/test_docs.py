@@ -18,7 +18,7 @@ from support import ENTRY, MODULES, functions, run_python, utils_module
 from readme_examples import examples
 
 ROOT = Path(__file__).resolve().parent.parent
-CLASSES = [(e.cls.__module__.rpartition(".")[2], e.cls.__name__) for e in ENTRY.values()]
+CLASSES = [(e.module, e.cls.__name__) for e in ENTRY.values()]
 INSTALLED = os.environ.get("QM_INSTALLED") == "1"
 DEMO = ROOT / "examples" / "demo.py"
 
@@ -107,28 +107,20 @@ def test_signature_matches_what_the_call_accepts(func, owner):
             func(*args, *[None] * (len(params) + 1))
 
 
-CLASS_SIGNATURES = {
-    "VariableTimer": "(interval=0)",
-    "FixedTimer": "(interval, max_lag=10)",
-    "_GlideCell": "(interpolation_func, delay, default=None, flash=False)",
-    "Mean": "()",
-    "Flag": "()",
-}
-
-
 @pytest.mark.parametrize(("module", "name"), CLASSES)
 def test_class_signature_and_no_docstring(module, name):
     cls = cls_of(module, name)
-    assert str(inspect.signature(cls)) == CLASS_SIGNATURES[name]
+    signature = ENTRY[cls].signature
+    assert str(inspect.signature(cls)) == signature
     # The signature block must not leak out as a docstring, on the class or its instances.
     assert cls.__doc__ is None and make(cls).__doc__ is None and vars(cls)["__doc__"] is None
-    if CLASS_SIGNATURES[name] != "()":  # help() leaves out an empty signature
-        assert name + CLASS_SIGNATURES[name] in pydoc.render_doc(cls, renderer=pydoc.plaintext)
+    if signature != "()":  # help() leaves out an empty signature
+        assert name + signature in pydoc.render_doc(cls, renderer=pydoc.plaintext)
 
     class Sub(cls):
         pass
 
-    assert str(inspect.signature(Sub)) == CLASS_SIGNATURES[name] and Sub.__doc__ is None
+    assert str(inspect.signature(Sub)) == signature and Sub.__doc__ is None
 
 
 def test_generic_glide_cell_shows_the_constructor():
@@ -137,7 +129,7 @@ def test_generic_glide_cell_shows_the_constructor():
     assert inspect.signature(GlideCell) == inspect.signature(cls_of("glidecell", "_GlideCell"))
 
 
-@pytest.mark.parametrize(("module", "name"), [c for c in CLASSES if CLASS_SIGNATURES[c[1]] != "()"])
+@pytest.mark.parametrize(("module", "name"), [(e.module, e.cls.__name__) for e in ENTRY.values() if e.signature != "()"])
 def test_signature_defaults_are_the_real_defaults(module, name, timers_clock):  # one start time for both
     cls = cls_of(module, name)
     params = inspect.signature(cls).parameters.values()
