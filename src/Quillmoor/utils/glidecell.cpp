@@ -120,9 +120,6 @@ double progress_at(double now, double end, double delay) {
 }
 
 // -- overridable methods: built-in implementations and declarations -----------
-//
-// Clock readings, end times and progress stay doubles between the built-in
-// steps; `now` becomes a float object only when an override receives it.
 
 constexpr Param cell_now_param_list[] = {{n_now}};
 

@@ -83,8 +83,9 @@ Py_ssize_t add_exact_floats(Mean* self, PyObject* const* items, Py_ssize_t i, Py
         sum = sum + narrow(PyFloat_AS_DOUBLE(o));  // single precision at every addition
     }
     self->sum = sum;
-    // One wrapping addition for the run is the same as one per item.
-    self->count = static_cast<std::int32_t>(static_cast<std::uint32_t>(self->count) + static_cast<std::uint32_t>(i - first));
+    // One wrapping addition for the run is the same as one per item (the
+    // run's length is taken modulo 2^32 too).
+    self->count = wrap_add(self->count, static_cast<std::int32_t>(i - first));
     return i;
 }
 

@@ -58,9 +58,6 @@ inline std::int32_t wrap_sub(std::int32_t a, std::int32_t b) noexcept {
 
 // ---- floats --------------------------------------------------------------
 
-// Any object to a double: an exact float directly, anything else through the
-// interpreter's float conversion (__float__, else __index__).  -1.0 is a valid
-// value; only a pending exception marks failure.
 // An exact float, or an exact int of one digit, read without calling into the
 // interpreter; false (and nothing set) for anything else.  A one-digit int is
 // exact in a double, as int.__float__ would give it, and so is the difference
@@ -77,6 +74,9 @@ inline bool exact_double(PyObject* o, double& out) noexcept {
     return false;
 }
 
+// Any object to a double: an exact float or int as exact_double() reads it,
+// anything else through the interpreter's float conversion (__float__, else
+// __index__).  -1.0 is a valid value; only a pending exception marks failure.
 [[nodiscard]] inline bool to_double(PyObject* o, double& out) noexcept {
     if (exact_double(o, out)) return true;
     double d = PyFloat_AsDouble(o);

@@ -1,4 +1,4 @@
-// The module frame: everything the four modules do the same way.  Each module
+// The module frame: everything the modules do the same way.  Each module
 // includes it once and so compiles its own copy, with its own state.
 #pragma once
 

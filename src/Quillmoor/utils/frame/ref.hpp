@@ -16,9 +16,11 @@
 // Errors, everywhere in the frame and the classes: a function that can fail
 // returns false, an empty Ref, null or -1 with a Python exception set, and
 // nothing else.  Such functions are [[nodiscard]], so that -Werror refuses a
-// call whose failure is ignored.  Only the error that means "missing"
-// (AttributeError, KeyError) is ever cleared, and only where missing is an
-// answer.
+// call whose failure is ignored.  Where "missing" is an answer, the calls
+// that say so without raising are used (PyObject_GetOptionalAttr,
+// PyDict_GetItemRef).  One error is ever cleared: that of a courtesy which
+// failed, module.hpp's traceback entry for a failed import, which would
+// otherwise replace the error being reported.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
