@@ -63,7 +63,7 @@ PyObject* lerp_new(PyTypeObject* t, PyObject* args, PyObject*) {
     Lerp* f = reinterpret_cast<Lerp*>(o);
     f->vectorcall = is_bezier ? lerp_call<true> : lerp_call<false>;
     f->shape = shape;
-    f->bezier = easing::make_bezier(x1, y1, x2, y2);
+    easing::make_bezier(f->bezier, x1, y1, x2, y2);
     return o;
 }
 

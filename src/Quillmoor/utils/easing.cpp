@@ -211,8 +211,9 @@ Py_hash_t curve_hash(PyObject* o) {
     return r == -1 ? -2 : r;
 }
 
-// A new curve object; `name` is held for it.
-[[nodiscard]] Ref new_curve(const NamedCurve* named, const easing::Bezier& bezier, PyObject* name) {
+// A new curve object; `name` is held for it.  A Bézier's arithmetic is
+// filled in by the caller (a named curve has none).
+[[nodiscard]] Ref new_curve(const NamedCurve* named, PyObject* name) {
     Curve* c = PyObject_New(Curve, &curve_type);
     if (!c) return Ref();
     c->vectorcall = named ? curve_vectorcall<named_value> : curve_vectorcall<bezier_value>;
@@ -221,7 +222,7 @@ Py_hash_t curve_hash(PyObject* o) {
     c->call = named ? &named->call : &bezier_call_params;
     c->name = Py_NewRef(name);
     c->module = Py_NewRef(g_module_name);
-    c->bezier = bezier;
+    c->bezier = {};
     return Ref::steal(py(c));
 }
 
@@ -280,7 +281,9 @@ PyObject* cubic_bezier_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
             return nullptr;
         }
     }
-    return new_curve(nullptr, easing::make_bezier(v[0], v[1], v[2], v[3]), n_cubic_bezier.get()).release();
+    Ref curve = new_curve(nullptr, n_cubic_bezier.get());
+    if (curve) easing::make_bezier(as<Curve>(curve.get())->bezier, v[0], v[1], v[2], v[3]);
+    return curve.release();
 }
 
 const MethodDef cubic_bezier_def{cubic_bezier_params, cubic_bezier_entry, nullptr, MethodDef::function};
@@ -352,7 +355,7 @@ const MethodDef primitive_def{primitive_params, primitive_entry, nullptr, Method
         const NamedCurve& n = named_curves.data()[i];  // data(): no checked indexing in debug builds
         Ref name = Ref::steal(PyUnicode_InternFromString(n.name));
         if (!name) return false;
-        Ref curve = new_curve(&n, easing::Bezier{}, name.get());
+        Ref curve = new_curve(&n, name.get());
         if (!curve || !bind(name.get(), curve.get())) return false;
         PyTuple_SET_ITEM(all.get(), i, curve.release());
     }

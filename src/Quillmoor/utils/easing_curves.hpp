@@ -142,23 +142,25 @@ struct Bezier {
     Cubic xb, yb;           // backwards, in s = 1 - u: 1 - x(1 - s) and y_end - y(1 - s)
 };
 
-inline Bezier make_bezier(double x1, double y1, double x2, double y2) {
+// Filled in place: a Bezier is too big for clang to copy without calling
+// memcpy, whose glibc symbol version is newer than the modules may need.
+inline void make_bezier(Bezier& b, double x1, double y1, double x2, double y2) {
     double big = std::max({1.0, std::fabs(y1), std::fabs(y2)});
     int e;
     std::frexp(big, &e);  // big in [2^(e-1), 2^e)
     int y_exp = e > 1 ? e - 1 : 0;
     double sy1 = std::ldexp(y1, -y_exp), sy2 = std::ldexp(y2, -y_exp), end = std::ldexp(1.0, -y_exp);
-    return {x1,
-            y1,
-            x2,
-            y2,
-            y_exp,
-            std::ldexp(1.0, y_exp),
-            end,
-            cubic_of({x1, 0}, {x2, 0}, 1),
-            cubic_of({sy1, 0}, {sy2, 0}, end),
-            cubic_of(two_sum(1, -x2), two_sum(1, -x1), 1),
-            cubic_of(two_sum(end, -sy2), two_sum(end, -sy1), end)};
+    b.x1 = x1;
+    b.y1 = y1;
+    b.x2 = x2;
+    b.y2 = y2;
+    b.y_exp = y_exp;
+    b.y_scale = std::ldexp(1.0, y_exp);
+    b.y_end = end;
+    b.x = cubic_of({x1, 0}, {x2, 0}, 1);
+    b.y = cubic_of({sy1, 0}, {sy2, 0}, end);
+    b.xb = cubic_of(two_sum(1, -x2), two_sum(1, -x1), 1);
+    b.yb = cubic_of(two_sum(end, -sy2), two_sum(end, -sy1), end);
 }
 
 inline std::uint64_t bits_of(double v) { return std::bit_cast<std::uint64_t>(v); }
