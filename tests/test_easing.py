@@ -2,12 +2,14 @@
 (made by tools/easing_golden.py from d3-ease, bezier-easing and pytweening),
 the interpolation call a glide cell makes, and the curve objects themselves."""
 
+import ast
 import copy
 import functools
 import inspect
 import json
 import math
 import pickle
+import pydoc
 import random
 import struct
 import sys
@@ -25,8 +27,12 @@ ROOT = Path(__file__).resolve().parent.parent
 GOLDEN = json.loads((Path(__file__).with_name("easing_golden.json")).read_text(encoding="utf-8"))
 GRID = GOLDEN["grid"]
 FAMILIES = ["quad", "cubic", "quart", "quint", "sine", "expo", "circ", "back", "elastic", "bounce"]
+CSS_KEYWORDS = {"ease": "ease", "ease_in": "ease-in", "ease_out": "ease-out", "ease_in_out": "ease-in-out",
+                "step_start": "step-start", "step_end": "step-end"}
 NAMES = (["linear"] + [f"{f}_{s}" for f in FAMILIES for s in ("in", "out", "in_out")]
-         + ["smoothstep", "smootherstep"])
+         + ["smoothstep", "smootherstep"] + list(CSS_KEYWORDS))
+# Every curve but step_start (1 from progress 0 on, as CSS has it).
+FROM_ZERO = [c for c in easing.curves if c is not easing.step_start]
 
 # Where pytweening computes another curve than d3-ease, and why (the README's
 # table says the same).  Everywhere else the two agree to rounding.
@@ -76,7 +82,7 @@ def test_smoothsteps_match_exact_arithmetic(name):
         assert 0.0 <= curve.at(t) <= 1.0
 
 
-@pytest.mark.parametrize("curve", easing.curves, ids=NAMES)
+@pytest.mark.parametrize("curve", FROM_ZERO, ids=repr)
 def test_exactly_zero_at_zero_and_one_at_one(curve):
     assert math.copysign(1, curve.at(0)) == 1 and curve.at(0) == 0.0 and curve.at(-0.0) == 0.0
     assert curve.at(1) == 1.0
@@ -309,6 +315,138 @@ def test_cubic_bezier_keeps_to_the_css_rule(args, message):
         cubic_bezier(*args)
 
 
+# ---- CSS ------------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(("name", "css"), [("linear", "linear"), *CSS_KEYWORDS.items()])
+def test_css_keywords_are_the_named_curves(name, css):
+    assert easing.from_css(css) is getattr(easing, name)
+    assert easing.from_css(f" /* pasted */ {css.upper()}\n") is getattr(easing, name)
+
+
+def test_css_bezier_keywords_are_their_control_points():
+    for name, params in [("ease", (0.25, 0.1, 0.25, 1)), ("ease_in", (0.42, 0, 1, 1)), ("ease_out", (0, 0, 0.58, 1)),
+                         ("ease_in_out", (0.42, 0, 0.58, 1))]:
+        made = cubic_bezier(*params)
+        assert [getattr(easing, name).at(i / 50) for i in range(51)] == [made.at(i / 50) for i in range(51)]
+
+
+@pytest.mark.parametrize(("curve", "points"), [
+    (easing.steps(4), {0: 0, 0.3: 0.25, 0.25: 0.25, 0.2499: 0, 1: 1, -1: 0, 2: 1}),
+    (easing.steps(4, "jump-start"), {0: 0.25, -1: 0.25, 0.3: 0.5, 0.75: 1, 1: 1}),
+    (easing.steps(2, "jump-none"), {0: 0, 0.4999: 0, 0.5: 1, 1: 1}),
+    (easing.steps(3, "jump-both"), {0: 0.25, 1 / 3: 0.5, 0.99: 0.75, 1: 1}),
+    (easing.step_start, {0: 1, 0.5: 1, -1: 1}),
+    (easing.step_end, {0: 0, 0.999: 0, 1: 1}),
+    (easing.linear_stops(0.2, 0.8), {0: 0.2, -5: 0.2, 0.5: 0.5, 1: 0.8, 9: 0.8}),
+], ids=repr)
+def test_step_and_linear_curves_have_their_css_values_at_the_ends_too(curve, points):
+    assert {t: curve.at(t) for t in points} == pytest.approx(points, abs=1e-15)
+    assert math.isnan(curve.at(math.nan)) and curve(2.0, 4.0, 1) == 2.0 + 2.0 * curve.at(1)
+
+
+@pytest.mark.parametrize(("stops", "points"), [
+    ((0, 1), [(0, 0), (1, 1)]),
+    ((0, (0.25, 0.75), 1), [(0, 0), (0.25, 0.75), (1, 1)]),
+    ((0, 0.1, 0.2, (0.3, 0.6), 1), [(0, 0), (0.1, 0.2), (0.2, 0.4), (0.3, 0.6), (1, 1)]),
+    ((0, (0.5, 0.2, 0.8), 1), [(0, 0), (0.5, 0.2), (0.5, 0.8), (1, 1)]),
+    ((0, (0.9, 0.8), (0.2, 0.4), 1), [(0, 0), (0.9, 0.8), (0.2, 0.8), (1, 1)]),   # backwards: held
+    (((0, -0.1), (1, 1.1)), [(0, -0.1), (1, 1.1)]),
+    (((0, 0.3), 0.5, (1, 0.2)), [(0, 0.3), (0.5, 0.3), (1, 0.3)]),
+    ((0, (1, -0.2)), [(0, 0), (1, 0)]),
+    ((0, (1, 0.5), 0.5), [(0, 0), (1, 0.5), (0.5, 1)]),
+], ids=str)
+def test_linear_stops_place_their_inputs_as_css_does(stops, points):
+    curve = easing.linear_stops(*stops)
+    placed = curve.__reduce__()[1]
+    assert [x for p in placed for x in p] == pytest.approx([x for p in points for x in p], abs=1e-15)
+    assert easing.linear_stops(*placed) == curve
+
+
+def test_linear_stops_jump_where_inputs_meet():
+    curve = easing.linear_stops(0, (0.5, 0.5), (0.8, 0.5), 1)
+    assert curve.at(math.nextafter(0.5, 0)) < 0.5 and curve.at(0.5) == 0.8 and curve.at(0.75) == pytest.approx(0.9)
+
+
+# Each made curve, and the CSS text that makes it again.
+MADE = [
+    (lambda: cubic_bezier(0.68, -0.6, 0.32, 1.6), "cubic-bezier(.68, -.6, .32, 1.6)"),
+    (lambda: easing.steps(4, "jump-both"), "steps(4, jump-both)"),
+    (lambda: easing.steps(3, "start"), "steps(3,jump-start)"),
+    (lambda: easing.linear_stops(0, (0.25, 0.75), 1), "linear(0, 0.25 75%, 1)"),
+    (lambda: easing.linear_stops(0, (0.5, 0.2, 0.8), 1), "linear(0, 20% 80% 0.5, 1)"),
+]
+
+
+@pytest.mark.parametrize(("make", "css"), MADE, ids=[m[1] for m in MADE])
+def test_a_made_curve_is_its_parameters(make, css):
+    curve, again = make(), easing.from_css(css)
+    assert curve == again and hash(curve) == hash(again) and not curve != again and curve is not again
+    assert all(curve != m() for m, text in MADE if text != css)
+    assert curve != easing.linear and curve.__doc__
+    assert eval(repr(curve), {"Quillmoor": __import__("Quillmoor.utils.easing")}) == curve
+    for copied in [pickle.loads(pickle.dumps(curve, p)) for p in range(pickle.HIGHEST_PROTOCOL + 1)] + [
+            copy.copy(curve), copy.deepcopy(curve)]:
+        assert copied == curve and [copied.at(i / 7) for i in range(8)] == [curve.at(i / 7) for i in range(8)]
+
+
+def test_step_curves_of_one_kind_are_told_apart_from_the_keywords():
+    assert easing.steps(1, "jump-start") != easing.step_start and easing.steps(1) != easing.step_end
+    assert easing.steps(1, "start") == easing.steps(1, "jump-start") != easing.steps(1, "jump-end")
+    assert hash(easing.steps(2)) != hash(easing.linear_stops(2, 0))  # not a collision by construction
+
+
+@pytest.mark.parametrize(("call", "error", "message"), [
+    (lambda: easing.steps(0), ValueError, "n of at least 1, got 0"),
+    (lambda: easing.steps(-(2**70)), ValueError, "n of at least 1"),
+    (lambda: easing.steps(2**70), ValueError, "n below 2\\*\\*53"),
+    (lambda: easing.steps(1, "jump-none"), ValueError, "at least 2 for 'jump-none', got 1"),
+    (lambda: easing.steps(2, "middle"), ValueError, "position of 'jump-start', .* got 'middle'"),
+    (lambda: easing.steps(2.0), TypeError, "int n, got float"),
+    (lambda: easing.steps(2, None), TypeError, "str position, got NoneType"),
+    (lambda: easing.linear_stops(), ValueError, "at least two stops, got 0"),
+    (lambda: easing.linear_stops(1), ValueError, "at least two stops, got 1"),
+    (lambda: easing.linear_stops(0, (1, 0.5, 0.6, 0.7)), ValueError, "\\(output, input, input\\); stops\\[1\\]"),
+    (lambda: easing.linear_stops(0, (1,)), ValueError, "stops\\[1\\] is \\(1,\\)"),
+    (lambda: easing.linear_stops(0, math.inf), ValueError, "finite outputs; stops\\[1\\] is inf"),
+    (lambda: easing.linear_stops((0, math.nan), 1), ValueError, "finite inputs; stops\\[0\\]"),
+    (lambda: easing.linear_stops(0, "1"), TypeError, "must be real number, not str"),
+    (lambda: easing.linear_stops(0, 1, stops=2), TypeError, "no keyword arguments"),
+    (lambda: easing.from_css(b"ease"), TypeError, "needs a str, got bytes"),
+])
+def test_css_factories_refuse_what_css_refuses(call, error, message):
+    with pytest.raises(error, match=message):
+        call()
+
+
+@pytest.mark.parametrize(("text", "message"), [
+    ("", "expected an easing function .* at column 1"),
+    ("ease-inn", "at column 1"),
+    ("ease in", "expected the end of the text at column 6"),
+    ("steps(4, jump-middle)", "expected a step position .* at column 10"),
+    ("steps(2.5)", "expected an integer at column 7"),
+    ("steps(4e0)", "expected an integer at column 7"),
+    ("steps(0)", "n of at least 1, got 0, at column 7"),
+    ("steps(4,)", "step position .* at column 9"),
+    ("cubic-bezier(1.1, 0, 0, 1)", "needs x1 in \\[0, 1\\], got 1.1, at column 14"),
+    ("cubic-bezier(0, 0, 1)", "expected ',' at column 21"),
+    ("cubic-bezier(0, 0, 1, 1", "expected '\\)' at column 24"),
+    ("cubic-bezier(0, 0, 1, 1e999)", "expected a number at column 23"),
+    ("cubic-bezier(0, 0, 1px, 1)", "expected a number at column 20"),
+    ("linear()", "expected a number at column 8"),
+    ("linear(0.5)", "at least two stops, got 1, at column 8"),
+    ("linear(0, 50%)", "expected a number at column 14"),
+    ("linear(0 1, 1)", "expected a percentage, ',' or '\\)' at column 10"),
+    ("linear(0, 50% 0.5 60%, 1)", "expected ',' or '\\)' at column 19"),
+    ("linear(0 10% 20% 30%, 1)", "expected ',' or '\\)' at column 18"),
+    ("é ease", "at column 1"),
+    ("ease é", "expected the end of the text at column 6"),
+])
+def test_from_css_says_where_the_text_goes_wrong(text, message):
+    with pytest.raises(ValueError, match=message):
+        easing.from_css(text)
+
+
 # ---- with a glide cell --------------------------------------------------------------
 
 
@@ -342,7 +480,6 @@ def test_a_named_curve_is_itself_by_name_repr_pickle_and_copy(curve):
         assert pickle.loads(pickle.dumps(curve, protocol)) is curve
     assert copy.copy(curve) is curve and copy.deepcopy(curve) is curve
     assert {curve: 1}[getattr(easing, name)] == 1
-    assert curve.__doc__ is None
 
 
 def test_named_curves_are_equal_only_to_themselves():
@@ -386,6 +523,43 @@ def test_a_curve_stored_in_a_class_does_not_bind():
         ease = easing.quad_out
 
     assert Animation().ease is easing.quad_out and Animation.ease is easing.quad_out
+
+
+# ---- documentation -------------------------------------------------------------------
+
+
+def stub_docstrings():
+    """(name, object, stub docstring) for everything the stub documents that is
+    this module's own object at run time: the module, Curve and its methods,
+    the functions and every curve (special methods and properties keep
+    Python's own documentation)."""
+    tree = ast.parse(Path(easing.__file__).with_name("easing.pyi").read_text(encoding="utf-8"))
+    out = [("module", easing, ast.get_docstring(tree, clean=False))]
+    body = tree.body
+    for i, node in enumerate(body):
+        if isinstance(node, ast.ClassDef):
+            out.append((node.name, getattr(easing, node.name), ast.get_docstring(node, clean=False)))
+            out += [(f"{node.name}.{f.name}", getattr(getattr(easing, node.name), f.name),
+                     ast.get_docstring(f, clean=False))
+                    for f in node.body if isinstance(f, ast.FunctionDef) and not f.name.startswith("__")]
+        elif isinstance(node, ast.FunctionDef) and not node.name.startswith("_"):
+            out.append((node.name, getattr(easing, node.name), ast.get_docstring(node, clean=False)))
+        elif (isinstance(node, ast.AnnAssign) and i + 1 < len(body) and isinstance(body[i + 1], ast.Expr)
+              and isinstance(getattr(easing, node.target.id), Curve)):
+            out.append((node.target.id, getattr(easing, node.target.id), body[i + 1].value.value))
+    return out
+
+
+@pytest.mark.parametrize(("name", "obj", "doc"), stub_docstrings(), ids=lambda x: x if isinstance(x, str) else "")
+def test_help_shows_the_stubs_documentation(name, obj, doc):
+    assert inspect.cleandoc(obj.__doc__) == inspect.cleandoc(doc)
+
+
+def test_the_stub_documents_every_curve_and_function():
+    documented = {name for name, _, _ in stub_docstrings()}
+    assert set(NAMES) | {"cubic_bezier", "steps", "linear_stops", "from_css", "Curve.at"} <= documented
+    text = pydoc.render_doc(easing.ease_in, renderer=pydoc.plaintext)
+    assert "ease_in(start, target, progress)" in text and "cubic_bezier(0.42, 0.0, 1.0, 1.0)" in text
 
 
 # ---- the picture ----------------------------------------------------------------------

@@ -26,6 +26,7 @@ from pathlib import Path
 
 import mpmath as mp
 
+from easing_golden import exact_bezier_point
 from easing_golden import grid as golden_grid
 from Quillmoor.utils import easing
 
@@ -75,6 +76,14 @@ def poly(e):
             in_out(lambda t: t ** e, lambda t: 2 - (2 - t) ** e))
 
 
+def bezier(params):
+    """The CSS Bézier's exact value: y at the root solved to 200 bits."""
+    def f(t):
+        y = exact_bezier_point(params, Fraction(float(t)), bits=200)[1]
+        return mp.mpf(y.numerator) / y.denominator
+    return f
+
+
 CURVES = {
     "linear": lambda t: t,
     "quad_in": lambda t: t * t,
@@ -107,6 +116,12 @@ CURVES = {
     "bounce_in_out": in_out(lambda t: 1 - bounce_out(1 - t), lambda t: bounce_out(t - 1) + 1),
     "smoothstep": lambda t: t * t * (3 - 2 * t),
     "smootherstep": lambda t: t ** 3 * (t * (t * 6 - 15) + 10),
+    "ease": bezier((0.25, 0.1, 0.25, 1)),
+    "ease_in": bezier((0.42, 0, 1, 1)),
+    "ease_out": bezier((0, 0, 0.58, 1)),
+    "ease_in_out": bezier((0.42, 0, 0.58, 1)),
+    "step_start": lambda t: mp.mpf(1),
+    "step_end": lambda t: mp.mpf(t >= 1),
 }
 
 

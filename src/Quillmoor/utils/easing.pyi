@@ -3,18 +3,21 @@
 Every curve is a `Curve`: `curve(start, target, progress)` returns
 `start + (target - start) * curve.at(progress)`, and `curve.at(progress)`
 the bare value. The named curves are module attributes, listed in order by
-`curves`; `cubic_bezier(x1, y1, x2, y2)` makes the CSS timing function of
-those control points. The named curves compute what d3-ease 3.x computes
-with its defaults (quart and quint are its polynomial curves with exponents
-4 and 5; back overshoots with 1.70158, elastic has amplitude 1 and period
-0.3, the exponential and elastic curves are rescaled to run exactly from 0
-to 1), to within 1e-12; every curve gives exactly 0.0 at 0 and 1.0 at 1.
-A named curve gives the same bits on every platform: it uses its own sine,
-cosine and exponential, not the platform's maths library, and keeps its
-precision at tiny progress, where the published formulas cancel.
+`curves`. The named formulas compute what d3-ease 3.x computes with its
+defaults (quart and quint are its polynomial curves with exponents 4 and
+5; back overshoots with 1.70158, elastic has amplitude 1 and period 0.3,
+the exponential and elastic curves are rescaled to run exactly from 0 to
+1), to within 1e-12; each gives exactly 0.0 at 0 and 1.0 at 1. The CSS
+timing functions are here too: the keywords as named curves (`ease`,
+`ease_in`, `ease_out`, `ease_in_out`, `step_start`, `step_end`), and
+`cubic_bezier()`, `steps()` and `linear_stops()` for CSS's functions;
+`from_css()` reads any of them from CSS text. Every curve gives the same
+bits on every platform: the curves use their own sine, cosine and
+exponential, not the platform's maths library, and keep their precision
+at tiny progress, where the published formulas cancel.
 """
 
-from typing import Any, Final, Self, TypeVar, final, overload
+from typing import Any, Final, Literal, Self, TypeVar, final, overload
 
 _T = TypeVar("_T")
 
@@ -26,15 +29,15 @@ class Curve:
 
     Instances are immutable and are not made directly: the module's named
     curves exist once (compared and hashed by identity, pickled and copied as
-    references to the module attribute), and `cubic_bezier()` makes Bézier
-    curves (compared and hashed by their parameters, pickled as the call that
-    makes them again). A curve stored as a class attribute does not bind as a
-    method.
+    references to the module attribute), and the factories (`cubic_bezier()`,
+    `steps()`, `linear_stops()`, `from_css()`) make curves that are compared
+    and hashed by their parameters and pickled as the call that makes them
+    again. A curve stored as a class attribute does not bind as a method.
     """
 
     @property
     def __name__(self) -> str:
-        """The curve's name in the module ("quad_in"); "cubic_bezier" for a Bézier."""
+        """The curve's name in the module ("quad_in"); a made curve's factory ("cubic_bezier")."""
 
     @property
     def __qualname__(self) -> str:
@@ -69,7 +72,7 @@ class Curve:
         """The curve's value at `progress` (clamped to [0, 1]; NaN gives NaN), as a float."""
 
     def __reduce__(self) -> str | tuple[Any, ...]:
-        """Pickle support: a named curve's name, or the `cubic_bezier` call with the curve's parameters."""
+        """Pickle support: a named curve's name, or the call that makes the curve again."""
 
 def cubic_bezier(x1: float, y1: float, x2: float, y2: float) -> Curve:
     """The CSS `cubic-bezier(x1, y1, x2, y2)` timing function as a curve.
@@ -79,9 +82,51 @@ def cubic_bezier(x1: float, y1: float, x2: float, y2: float) -> Curve:
     whose x is p, solved to full double precision. As in CSS, x1 and x2 must
     lie in [0, 1] (so that every progress has one point) and y1 and y2 may
     be any finite numbers, which lets the curve overshoot; anything else
-    raises ValueError. `cubic_bezier(0.25, 0.1, 0.25, 1.0)` is CSS's `ease`,
-    `(0.42, 0, 1, 1)` `ease-in`, `(0, 0, 0.58, 1)` `ease-out` and
-    `(0.42, 0, 0.58, 1)` `ease-in-out`. Equal parameters give equal curves.
+    raises ValueError. The CSS keywords are the named curves `ease`,
+    `ease_in`, `ease_out` and `ease_in_out`. Equal parameters give equal
+    curves.
+    """
+
+def steps(n: int, position: Literal["jump-start", "jump-end", "jump-none", "jump-both", "start", "end"] = "jump-end") -> Curve:
+    """The CSS `steps(n, position)` timing function as a curve: n equal steps.
+
+    The position says where the jumps are, as in CSS: 'jump-end' (the
+    default; also 'end') jumps at the end of each step, so the curve holds 0
+    until the first step ends; 'jump-start' (also 'start') at the start of
+    each, so it is 1/n from progress 0 on; 'jump-none' at neither end (n - 1
+    jumps, from 0 to 1; n must be at least 2); 'jump-both' at both (n + 1
+    jumps). n is an int of at least 1. At a step's edge the curve already
+    has the value after the jump. Progress is clamped to [0, 1], where the
+    curve has the value CSS gives it (1/n at 0 for 'jump-start'). Equal
+    parameters give equal curves ('start' is 'jump-start').
+    """
+
+def linear_stops(*stops: float | tuple[float, float] | tuple[float, float, float]) -> Curve:
+    """The CSS `linear()` timing function as a curve: straight lines through stops.
+
+    Each stop is an output, or an (output, input) or (output, input, input)
+    tuple, inputs as fractions of 1 (CSS's 75% is 0.75; two inputs hold the
+    output from the first to the second). As in CSS: at least two stops; an
+    input below one before it counts as that one; a first stop without an
+    input is at 0 and a last one at 1; stops without inputs between others
+    are spread evenly. Where two points share an input the curve jumps to
+    the later output. Progress is clamped to [0, 1], where the curve has the
+    value of its lines (not necessarily 0 and 1). Outputs and inputs must be
+    finite. Curves with equal points are equal; the repr lists the points
+    as (output, input).
+    """
+
+def from_css(text: str) -> Curve:
+    """The curve of a CSS `<easing-function>`, as a stylesheet or a design tool writes it.
+
+    Takes the keywords (`linear`, `ease`, `ease-in`, `ease-out`,
+    `ease-in-out`, `step-start`, `step-end`, giving the named curves) and
+    the functions `cubic-bezier()`, `steps()` and `linear()` (giving what
+    `cubic_bezier()`, `steps()` and `linear_stops()` give), with CSS's
+    spelling: any ASCII case, whitespace and comments between tokens,
+    numbers like `.5` and `1e-1`, percentages for linear()'s inputs.
+    Anything else raises ValueError naming the column where reading
+    stopped and what was expected there.
     """
 
 curves: Final[tuple[Curve, ...]]
@@ -153,3 +198,15 @@ smoothstep: Final[Curve]
 """3t² - 2t³: flat at both ends."""
 smootherstep: Final[Curve]
 """6t⁵ - 15t⁴ + 10t³: flat at both ends, to the second derivative."""
+ease: Final[Curve]
+"""CSS `ease`: cubic_bezier(0.25, 0.1, 0.25, 1.0), CSS's default timing function."""
+ease_in: Final[Curve]
+"""CSS `ease-in`: cubic_bezier(0.42, 0.0, 1.0, 1.0)."""
+ease_out: Final[Curve]
+"""CSS `ease-out`: cubic_bezier(0.0, 0.0, 0.58, 1.0)."""
+ease_in_out: Final[Curve]
+"""CSS `ease-in-out`: cubic_bezier(0.42, 0.0, 0.58, 1.0)."""
+step_start: Final[Curve]
+"""CSS `step-start`: steps(1, 'jump-start'), 1 from the start on."""
+step_end: Final[Curve]
+"""CSS `step-end`: steps(1, 'jump-end'), 0 until the end."""

@@ -706,4 +706,54 @@ inline constexpr NamedShape named_primitives[] = {
     {"exp2m1", exp2m1},
 };
 
+// ---- the CSS keyword, step and linear() curves -------------------------------------
+
+// The CSS keywords that are Béziers, with their control points.
+struct KeywordBezier {
+    const char* name;
+    double x1, y1, x2, y2;
+};
+inline constexpr KeywordBezier keyword_beziers[] = {
+    {"ease", 0.25, 0.1, 0.25, 1.0},
+    {"ease_in", 0.42, 0.0, 1.0, 1.0},
+    {"ease_out", 0.0, 0.0, 0.58, 1.0},
+    {"ease_in_out", 0.42, 0.0, 0.58, 1.0},
+};
+
+// steps(n, position): n equal steps, with a jump at the start or not, at the
+// end or not (jump-none has n - 1 jumps, jump-both n + 1).  n stays below
+// 2^53, so it and the count of jumps are exact doubles.
+enum class StepPosition : unsigned char { jump_start, jump_end, jump_none, jump_both };
+struct Steps {
+    double n, jumps;
+    bool jump_at_start;
+};
+inline Steps make_steps(double n, StepPosition position) {
+    bool at_start = position == StepPosition::jump_start || position == StepPosition::jump_both;
+    double jumps = position == StepPosition::jump_none ? n - 1 : position == StepPosition::jump_both ? n + 1 : n;
+    return {n, jumps, at_start};
+}
+// The CSS algorithm for t in [0, 1]: the step t falls in, one more with a
+// jump at the start, at most the last.
+inline double steps_at(const Steps& s, double t) {
+    double step = std::floor(t * s.n) + (s.jump_at_start ? 1 : 0);
+    return std::min(step, s.jumps) / s.jumps;
+}
+
+// linear(): straight lines between points (input, output), inputs never
+// decreasing, at least two points.  The segment is the one from the last
+// point at or before t (the first segment before the first point, the last
+// after the last); where two points share an input the later output holds.
+inline double stops_at(const double* in, const double* out, std::size_t count, double t) {
+    std::size_t lo = 0, hi = count - 1;  // the answer is in [lo, hi), the last i with in[i] <= t or 0
+    while (hi - lo > 1) {
+        std::size_t mid = lo + (hi - lo) / 2;
+        if (in[mid] <= t) lo = mid;
+        else hi = mid;
+    }
+    double a = in[lo], b = in[lo + 1];
+    if (a == b) return out[lo + 1];
+    return out[lo] + (t - a) / (b - a) * (out[lo + 1] - out[lo]);
+}
+
 }  // namespace qm::easing

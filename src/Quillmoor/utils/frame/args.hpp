@@ -40,8 +40,11 @@ struct Params {
     Py_ssize_t count = 0;
     Py_ssize_t required = 0;
     const char* extra_keywords = nullptr;  // name of a **kwargs the method reads itself, or null
+    const Param* star = nullptr;           // a *args the function reads itself, or null
 
     constexpr explicit Params(const char* func_) noexcept : func(func_) {}
+    // Only a *args: a function that reads its positional arguments itself.
+    constexpr Params(const char* func_, const Param& star_) noexcept : func(func_), star(&star_) {}
     template <std::size_t N>
     constexpr Params(const char* func_, const Param (&params_)[N], const char* extra = nullptr) noexcept
         : func(func_), params(params_), count(N), required(0), extra_keywords(extra) {
@@ -194,6 +197,11 @@ inline PyObject* find_keyword(const Name& name, PyObject* const* kwvalues, PyObj
         if (!text) return false;
         char item[96];
         std::snprintf(item, sizeof item, "%s=%s", param.name.text, text);
+        put(item);
+    }
+    if (p.star) {
+        char item[64];
+        std::snprintf(item, sizeof item, "*%s", p.star->name.text);
         put(item);
     }
     if (p.extra_keywords) {

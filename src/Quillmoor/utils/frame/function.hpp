@@ -37,6 +37,7 @@ struct MethodDef {
     vectorcallfunc call = nullptr;            // for methods: method_call<entry>; make them with method<>()
     Binding binding = method;
     OverrideState* overridable = nullptr;     // null for a method that is not overridable
+    const char* doc = nullptr;                // __doc__; null: None, the documentation is the stub's
 
     constexpr const char* name() const noexcept { return params.func; }
 };
@@ -87,8 +88,8 @@ PyObject* method_call(PyObject* callable, PyObject* const* args, size_t nargsf, 
 // A method definition; the entry is a template argument so that its call is direct.
 template <Entry E>
 constexpr MethodDef method(const Params& params, MethodDef::Binding binding = MethodDef::method,
-                           OverrideState* overridable = nullptr) {
-    return {params, E, method_call<E>, binding, overridable};
+                           OverrideState* overridable = nullptr, const char* doc = nullptr) {
+    return {params, E, method_call<E>, binding, overridable, doc};
 }
 
 // The names a variadic method's signature and annotations give its extras.
@@ -130,7 +131,11 @@ inline void function_dealloc(PyObject* self) {
     PyObject_GC_Del(self);
 }
 
-inline PyObject* function_get_doc(PyObject*, void*) { Py_RETURN_NONE; }
+inline PyObject* function_get_doc(PyObject* self, void*) {
+    const char* doc = reinterpret_cast<FunctionObject*>(self)->def->doc;
+    if (!doc) Py_RETURN_NONE;
+    return PyUnicode_FromString(doc);
+}
 
 inline PyObject* function_get_annotations(PyObject* self, void*) {
     auto* f = reinterpret_cast<FunctionObject*>(self);
@@ -237,6 +242,7 @@ inline Ref make_annotations(const MethodDef& def) {
     const Params& p = def.params;
     for (Py_ssize_t i = 0; i < p.count; ++i)
         if (p.params[i].annotation && !add(p.params[i].name.text, p.params[i].annotation)) return Ref();
+    if (p.star && p.star->annotation && !add(p.star->name.text, p.star->annotation)) return Ref();
     if (p.extra_keywords && !add(p.extra_keywords, any_annotation)) return Ref();
     if (def.binding == MethodDef::variadic_method)
         for (const char* name : variadic_names)

@@ -37,11 +37,13 @@ constexpr BodyStep from_import_step(const Name& module, const Name* const* names
 constexpr BodyStep methods_step(ClassDef& c) { return {BodyStep::methods, nullptr, nullptr, nullptr, &c}; }
 constexpr BodyStep custom_step(bool (*run)()) { return {BodyStep::custom, nullptr, nullptr, nullptr, nullptr, run}; }
 
-// A module: its full name, its classes in creation order and its body.
+// A module: its full name, its classes in creation order, its body, and its
+// docstring (null: None, the documentation is the stub's).
 struct ModuleDef {
     const char* full_name;
     std::span<const ClassEntry> classes;
     std::span<const BodyStep> body;
+    const char* doc = nullptr;
 };
 
 Name n_typing{"typing"};
@@ -260,6 +262,7 @@ inline PyObject* module_init(const ModuleDef& m) {
     g_state.short_name = dot ? dot + 1 : m.full_name;
     std::snprintf(g_state.source_file, sizeof g_state.source_file, "%s.cpp", g_state.short_name);
     g_python_module_def.m_name = g_state.short_name;
+    g_python_module_def.m_doc = m.doc;
     g_python_module_def.m_slots = g_module_slots;
     return PyModuleDef_Init(&g_python_module_def);
 }

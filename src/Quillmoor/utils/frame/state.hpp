@@ -9,6 +9,7 @@
 
 #include "ref.hpp"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qm {
@@ -29,13 +30,15 @@ struct Name {
     Name* const next;
 };
 
-// A default value.  None and False exist before any module does; an int
-// constant is made with the names.
+// A default value.  None and False exist before any module does; an int or
+// str constant is made with the names.
 struct Constant;
 constinit Constant* g_constants = nullptr;
 
 struct Constant {
     explicit Constant(long value_) noexcept : value(value_), next(g_constants) { g_constants = this; }
+    template <std::size_t N>  // a literal, never taken for the int 0
+    explicit Constant(const char (&text_)[N]) noexcept : text(text_), next(g_constants) { g_constants = this; }
     struct Fixed {};
     constexpr Constant(Fixed, PyObject* fixed) noexcept : obj(fixed) {}
     Constant(const Constant&) = delete;
@@ -44,6 +47,7 @@ struct Constant {
     PyObject* get() const noexcept { return obj; }
 
     long value = 0;
+    const char* text = nullptr;  // a str constant (interned); null: the int `value`
     PyObject* obj = nullptr;
     Constant* const next = nullptr;
 };
@@ -91,7 +95,7 @@ Name n_doc{"__doc__"};
     }
     for (Constant* c = g_constants; c; c = c->next) {
         if (c->obj) continue;
-        c->obj = PyLong_FromLong(c->value);
+        c->obj = c->text ? PyUnicode_InternFromString(c->text) : PyLong_FromLong(c->value);
         if (!c->obj) return false;
     }
     g_state.constants_made = true;

@@ -38,10 +38,13 @@ inline void name_in_module(char (&out)[N], const char* name) noexcept {
 // it) go with it, and the next attempt starts from scratch.  The last step
 // that can fail comes before the type is added to its base's subclasses.
 //
-// The documentation lives in the stubs, so __doc__ is None: readying stores
-// tp_doc without its signature block, which for our types (whose tp_doc is at
-// most the signature) is an empty string that instances would find.  That
-// step is repeated by every call, so a retry after its failure completes it.
+// A type documents itself only where it says so: readying stores tp_doc
+// without its signature block, which for a type whose tp_doc is just the
+// signature is an empty string that instances would find, so that becomes
+// None (the documentation of those lives in the stubs).  A __doc__ of the
+// type's own (a docstring, or a descriptor giving each instance its own) is
+// kept.  That step is repeated by every call, so a retry after its failure
+// completes it.
 template <class Fill>
 [[nodiscard]] inline bool ready_static_type(PyTypeObject& t, Fill fill) {
     if (!(t.tp_flags & Py_TPFLAGS_READY)) {
@@ -56,9 +59,11 @@ template <class Fill>
             return false;
         }
     }
-    if (!t.tp_doc) return true;  // readying made __doc__ None itself
     Ref dict = Ref::steal(PyType_GetDict(&t));
     if (!dict) return false;
+    PyObject* doc = PyDict_GetItemWithError(dict.get(), n_doc.get());
+    if (!doc) return !PyErr_Occurred();
+    if (!PyUnicode_CheckExact(doc) || PyUnicode_GET_LENGTH(doc) != 0) return true;
     bool ok = PyDict_SetItem(dict.get(), n_doc.get(), Py_None) == 0;
     PyType_Modified(&t);
     return ok;
