@@ -25,6 +25,8 @@ from Quillmoor.utils.easing import Curve, cubic_bezier
 
 ROOT = Path(__file__).resolve().parent.parent
 GOLDEN = json.loads((Path(__file__).with_name("easing_golden.json")).read_text(encoding="utf-8"))
+# Chromium's values of CSS easing texts, and the texts it refuses (tools/css_golden.mjs).
+BROWSER = json.loads((Path(__file__).with_name("easing_css.json")).read_text(encoding="utf-8"))
 GRID = GOLDEN["grid"]
 FAMILIES = ["quad", "cubic", "quart", "quint", "sine", "expo", "circ", "back", "elastic", "bounce"]
 CSS_KEYWORDS = {"ease": "ease", "ease_in": "ease-in", "ease_out": "ease-out", "ease_in_out": "ease-in-out",
@@ -419,6 +421,42 @@ def test_css_factories_refuse_what_css_refuses(call, error, message):
         call()
 
 
+def jumps_of(curve):
+    """The inputs where a linear() curve jumps (two points share the input)."""
+    points = curve.__reduce__()[1]
+    return {i for (_, i), (_, j) in zip(points, points[1:]) if i == j}
+
+
+@pytest.mark.parametrize("case", BROWSER["curves"], ids=lambda c: c["css"])
+def test_css_texts_give_what_the_browser_gives(case):
+    if "calc(" in case["css"]:
+        with pytest.raises(ValueError, match="does not evaluate"):
+            easing.from_css(case["css"])
+        return
+    curve = easing.from_css(case["css"])
+    kind = curve.__name__
+    for t, theirs in case["points"]:
+        ours = curve.at(t)
+        if kind in ("steps", "step_start", "step_end"):
+            assert ours == theirs, t  # between the edges and at them, exactly
+        elif kind == "linear_stops":
+            # Next to a jump the browser switches segment an ulp early or late.
+            if not any(abs(t - j) <= 2 * math.ulp(j) for j in jumps_of(curve)):
+                assert ours == pytest.approx(theirs, abs=1e-12), t
+        elif kind == "linear":
+            assert ours == theirs
+        else:
+            # The browser's Bézier solver stops early (5.5e-5 at most, beside
+            # vertical tangents); ours is exact (see the Bézier tests above).
+            assert ours == pytest.approx(theirs, abs=1e-4), t
+
+
+@pytest.mark.parametrize("text", BROWSER["invalid"])
+def test_css_texts_the_browser_refuses_are_refused(text):
+    with pytest.raises(ValueError, match="from_css"):
+        easing.from_css(text)
+
+
 @pytest.mark.parametrize(("text", "message"), [
     ("", "expected an easing function .* at column 1"),
     ("ease-inn", "at column 1"),
@@ -430,7 +468,8 @@ def test_css_factories_refuse_what_css_refuses(call, error, message):
     ("steps(4,)", "step position .* at column 9"),
     ("cubic-bezier(1.1, 0, 0, 1)", "needs x1 in \\[0, 1\\], got 1.1, at column 14"),
     ("cubic-bezier(0, 0, 1)", "expected ',' at column 21"),
-    ("cubic-bezier(0, 0, 1, 1", "expected '\\)' at column 24"),
+    ("cubic-bezier(0, 0, 1, 1 x", "expected '\\)' at column 25"),
+    ("steps(calc(2 + 2))", "not calc\\(\\), which from_css\\(\\) does not evaluate at column 7"),
     ("cubic-bezier(0, 0, 1, 1e999)", "expected a number at column 23"),
     ("cubic-bezier(0, 0, 1px, 1)", "expected a number at column 20"),
     ("linear()", "expected a number at column 8"),

@@ -787,6 +787,11 @@ struct CssReader {
         return true;
     }
 
+    bool at_calc() const {
+        Py_ssize_t n = name_length();
+        return name_is(n, "calc") && at + n < size && text[at + n] == '(';
+    }
+
     bool digit(Py_ssize_t i) const { return i < size && text[i] >= '0' && text[i] <= '9'; }
 
     // A CSS number token: sign, digits with an optional fraction (or a
@@ -833,7 +838,8 @@ struct CssReader {
     if (!r.number(value, is_integer, percent) || percent != want_percent || !std::isfinite(value)) {
         if (PyErr_Occurred()) return false;
         r.at = start;
-        r.fail(start, want_percent ? "a percentage" : integer ? "an integer" : "a number");
+        r.fail(start, r.at_calc() ? "a number, not calc(), which from_css() does not evaluate"
+                      : want_percent ? "a percentage" : integer ? "an integer" : "a number");
         return false;
     }
     if (integer && !is_integer) {
@@ -855,7 +861,13 @@ struct CssReader {
     return false;
 }
 
-// True when the next token is a comma (and takes it); false at ')'.
+// A function's closing ')': the end of the text closes it too, as in CSS.
+[[nodiscard]] bool read_close(CssReader& r) {
+    r.skip_space();
+    return r.at == r.size || read_char(r, ')', "')'");
+}
+
+// True when the next token is a comma (and takes it); false at ')' or the end.
 [[nodiscard]] bool more(CssReader& r, bool& error) {
     r.skip_space();
     error = false;
@@ -863,7 +875,7 @@ struct CssReader {
         ++r.at;
         return true;
     }
-    if (r.at < r.size && r.text[r.at] == ')') return false;
+    if (r.at == r.size || r.text[r.at] == ')') return false;
     error = true;
     r.fail(r.at, "',' or ')'");
     return false;
@@ -886,7 +898,7 @@ struct CssReader {
         if (!read_number(r, false, v[i])) return Ref();
         if (i < 3 && !read_char(r, ',', "','")) return Ref();
     }
-    if (!read_char(r, ')', "')'")) return Ref();
+    if (!read_close(r)) return Ref();
     Ref given[4];
     PyObject* shown[4];
     for (int i = 0; i < 4; ++i) {
@@ -922,7 +934,7 @@ struct CssReader {
     } else if (error) {
         return Ref();
     }
-    if (!read_char(r, ')', "')'")) return Ref();
+    if (!read_close(r)) return Ref();
     long long count = n >= static_cast<double>(max_steps) ? max_steps : static_cast<long long>(n < -1 ? -1 : n);
     Ref curve = make_steps_curve(count, position);
     if (!curve) add_column(r, start);
@@ -937,12 +949,13 @@ struct CssReader {
     for (;;) {
         r.skip_space();
         Py_ssize_t here = r.at;
-        if (here < r.size && (r.text[here] == ',' || r.text[here] == ')')) break;
+        if (here == r.size || r.text[here] == ',' || r.text[here] == ')') break;
         bool integer, percent;
         double v;
         if (!r.number(v, integer, percent) || !std::isfinite(v)) {
             if (PyErr_Occurred()) return false;
-            r.fail(here, have_out ? "a percentage, ',' or ')'" : "a number or a percentage");
+            r.fail(here, r.at_calc() ? "a number, not calc(), which from_css() does not evaluate"
+                         : have_out ? "a percentage, ',' or ')'" : "a number or a percentage");
             return false;
         }
         if (!percent) {
@@ -992,7 +1005,7 @@ struct CssReader {
         }
         ok = read_linear_stop(r, stops[given++]);
     } while (ok && more(r, error));
-    if (ok && !error && read_char(r, ')', "')'")) {
+    if (ok && !error && read_close(r)) {
         curve = make_stops_curve(stops, given);
         if (!curve) add_column(r, start);
     }

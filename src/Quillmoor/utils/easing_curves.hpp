@@ -734,9 +734,11 @@ inline Steps make_steps(double n, StepPosition position) {
     return {n, jumps, at_start};
 }
 // The CSS algorithm for t in [0, 1]: the step t falls in, one more with a
-// jump at the start, at most the last.
+// jump at the start, at most the last.  The one is added before the floor,
+// as browsers do: a t an ulp below an edge whose n t + 1 rounds up to the
+// edge is already past it there.
 inline double steps_at(const Steps& s, double t) {
-    double step = std::floor(t * s.n) + (s.jump_at_start ? 1 : 0);
+    double step = std::floor(t * s.n + (s.jump_at_start ? 1 : 0));
     return std::min(step, s.jumps) / s.jumps;
 }
 
