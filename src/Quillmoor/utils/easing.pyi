@@ -62,8 +62,18 @@ class Curve:
         """
 
     @overload
-    def __call__(self, start: _T | None, target: _T, progress: float) -> _T:
-        """Interpolate any values that support `-`, `*` by a float and `+`."""
+    def __call__(self, start: None, target: _T, progress: float) -> _T:
+        """A start of None: the target, unchanged."""
+
+    @overload
+    def __call__(self, start: Any, target: Any, progress: float) -> Any:
+        """Other values: whatever `start + (target - start) * weight` gives for a float weight.
+
+        The operands' own arithmetic decides the type: a Fraction start and
+        target give a float (Fraction times float is a float), a complex
+        number a complex one, a vector type its vectors; Decimal raises
+        TypeError (Decimal does not multiply by a float).
+        """
 
     def __get__(self, instance: object, owner: type | None = None, /) -> Self:
         """The curve itself: stored as a class attribute, a curve does not bind as a method."""
