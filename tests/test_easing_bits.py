@@ -74,6 +74,12 @@ def test_every_curve_gives_the_tables_bits(curve):
     assert same_bits([curve.at(t) for t in GRID], expected)[:5] == []
 
 
+@pytest.mark.parametrize("expression", sorted(TABLE["made"]))
+def test_every_made_curve_gives_the_tables_bits(expression):
+    curve = eval(expression, vars(easing))
+    assert same_bits([curve.at(t) for t in GRID], doubles(TABLE["made"][expression]))[:5] == []
+
+
 @pytest.mark.parametrize("curve", easing.curves, ids=NAMES)
 def test_every_curve_is_within_its_bounds_of_the_exact_value(curve):
     name = curve.__name__

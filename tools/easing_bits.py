@@ -227,8 +227,15 @@ def encode(xs):
     return " ".join(float(x).hex() for x in xs)
 
 
+# Curves the factories make, as expressions in the module's namespace: their
+# bits only (a step's exact value is the CSS algorithm's, in doubles).
+MADE = ["cubic_bezier(0.68, -0.6, 0.32, 1.6)", "steps(4, 'jump-both')", "steps(3, 'jump-none')",
+        "from_css('linear(0, 1.2 45%, 0.9 60%, 1)')", "from_css('linear(0 20%, 0.5 50% 60%, 1 80%)')"]
+
+
 def main(out_path):
     points = curve_grid()
+    made = {text: encode(eval(text, vars(easing)).at(t) for t in points) for text in MADE}
     curves = {}
     for c in easing.curves:
         f = CURVES[c.__name__]
@@ -246,7 +253,7 @@ def main(out_path):
         ulps = max(map(ulp_error, bits, exact))
         print(f"{name:16} largest error {ulps:8.3f} ulp ({len(xs)} points)")
     table = {"made_by": "tools/easing_bits.py", "mpmath": mp.__version__, "digits": DIGITS,
-             "grid": encode(points), "curves": curves, "primitives": primitives}
+             "grid": encode(points), "curves": curves, "made": made, "primitives": primitives}
     Path(out_path).write_text(json.dumps(table, indent=1) + "\n", encoding="utf-8")
     print(f"{out_path}: {len(points)} points per curve")
 
