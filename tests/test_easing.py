@@ -20,6 +20,7 @@ from pathlib import Path
 
 import pytest
 
+from support import run_python
 from Quillmoor.utils import easing, glidecell
 from Quillmoor.utils.easing import Curve, cubic_bezier
 
@@ -505,6 +506,45 @@ def test_a_glide_cell_without_default_starts_at_its_first_target(cell_clock):
     assert cell.get_value() == 5.0
     copied = pickle.loads(pickle.dumps(cell))
     assert copied.get_value() == 5.0
+
+
+# A cell hands a curve its progress without a float object: what it shows,
+# or raises, is still what the curve's call gives.
+@pytest.mark.parametrize(("start", "target"), NUMBERS + [
+    (None, 5), (Fraction(1), Fraction(3)), (1j, 3 + 1j), ("a", 1.0), (Hostile(), Hostile())])
+def test_a_glide_cell_shows_what_the_curves_call_gives(cell_clock, start, target):
+    cell = glidecell.GlideCell(easing.quad_in_out, 2.0, start)
+    cell.set_value(target)
+    cell_clock.now += 0.5  # progress 0.25
+    try:
+        expected = easing.quad_in_out(start, target, 0.25)
+    except Exception as e:
+        with pytest.raises(type(e)) as raised:
+            cell.get_value()
+        assert raised.value.args == e.args
+    else:
+        got = cell.get_value()
+        assert type(got) is type(expected) and got == expected
+
+
+def test_only_a_curve_takes_the_cells_way_to_it():
+    # A type merely named like Curve, even holding easing's capsule, is called
+    # as any callable: before the process's first curve reaches a cell, and after.
+    proc = run_python(
+        """
+        from Quillmoor.utils import easing, glidecell
+        def named_like_curve(**attrs):
+            return type("Quillmoor.utils.easing.Curve", (), {"__call__": lambda self, a, b, p: "own", **attrs})()
+        def shown(func):
+            cell = glidecell._GlideCell(func, 1e9, 0.0)
+            cell.set_value(1.0)
+            return cell.get_value()
+        capsule = vars(easing.Curve)["_curve_call"]
+        print(shown(named_like_curve()), shown(named_like_curve(_curve_call=capsule)),
+              shown(easing.linear) < 1e-6, shown(named_like_curve(_curve_call=capsule)))
+        """
+    )
+    assert proc.stdout.split() == ["own", "own", "True", "own"]
 
 
 # ---- the objects -------------------------------------------------------------------

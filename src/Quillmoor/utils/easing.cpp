@@ -11,6 +11,7 @@
 // order.  Each curve holds the one function that gives its value, so a call
 // costs one indirect call whatever the curve is made of.
 
+#include "curve_call.hpp"
 #include "easing_curves.hpp"
 #include "frame/frame.hpp"
 
@@ -35,7 +36,7 @@ Name n_n{"n"};
 Name n_position{"position"};
 Name n_stops{"stops"};
 Name n_text{"text"};
-Name n_Curve{"Curve"};
+Name n_Curve{curve_class_name};
 Name n_curves{"curves"};
 Name n_cubic_bezier{"cubic_bezier"};
 Name n_steps{"steps"};
@@ -147,17 +148,27 @@ double stops_value(const Curve* c, double p) noexcept {
 
 // -- calls ------------------------------------------------------------------------
 
+// curve(start, target, progress) once the progress is a double: what every
+// call but the vectorcall's fast one comes to, and what a glide cell calls
+// directly (curve_call.hpp).
+PyObject* curve_call_at(PyObject* curve, PyObject* start, PyObject* target, double p) {
+    const Curve* self = as<Curve>(curve);
+    double e = self->value(self, p);
+    if (start == Py_None) return Py_NewRef(target);
+    return mix(start, target, e);
+}
+
+const CurveCall curve_call{&curve_type, curve_call_at};
+
 // Everything but three exact numbers by position: keywords, wrong counts,
 // other types, a start of None (the first glide of a cell without a default).
-[[gnu::noinline]] PyObject* curve_call_general(const Curve* self, PyObject* const* args, Py_ssize_t nargs,
+[[gnu::noinline]] PyObject* curve_call_general(PyObject* curve, PyObject* const* args, Py_ssize_t nargs,
                                                PyObject* kwnames) {
     PyObject* a[3];
-    if (!parse_args_general(*self->call, args, nargs, kwnames, a)) return nullptr;
+    if (!parse_args_general(*as<Curve>(curve)->call, args, nargs, kwnames, a)) return nullptr;
     double p;
     if (!to_double(a[2], p)) return nullptr;
-    double e = self->value(self, p);
-    if (a[0] == Py_None) return Py_NewRef(a[1]);
-    return mix(a[0], a[1], e);
+    return curve_call_at(curve, a[0], a[1], p);
 }
 
 // One per value function, so that a named formula's call is direct.
@@ -169,7 +180,7 @@ PyObject* curve_vectorcall(PyObject* callable, PyObject* const* args, size_t nar
     if (nargs == 3 && !kwnames && exact_double(args[0], a) && exact_double(args[1], b) && exact_double(args[2], p))
         [[likely]]
         return PyFloat_FromDouble(a + (b - a) * V(self, p));
-    return curve_call_general(self, args, nargs, kwnames);
+    return curve_call_general(callable, args, nargs, kwnames);
 }
 
 template <Value V>
@@ -1126,10 +1137,20 @@ const MethodDef primitive_def{primitive_params, primitive_entry, nullptr, Method
 // The module
 // ===========================================================================
 
-// Readies Curve, puts its methods in its dict and binds it.
+// The capsule a glide cell finds in Curve's dict (curve_call.hpp).
+[[nodiscard]] bool publish_curve_call() {
+    Ref capsule = Ref::steal(PyCapsule_New(const_cast<CurveCall*>(&curve_call), curve_call_name, nullptr));
+    if (!capsule) return false;
+    Ref dict = Ref::steal(PyType_GetDict(&curve_type));
+    if (!dict || PyDict_SetItemString(dict.get(), curve_call_name, capsule.get()) < 0) return false;
+    PyType_Modified(&curve_type);
+    return true;
+}
+
+// Readies Curve, puts its methods and the glide cell's capsule in its dict and binds it.
 [[nodiscard]] bool make_curve_type() {
     bool readied = ready_static_type(curve_type, [](PyTypeObject& t) {
-        name_in_module(curve_type_name, "Curve");
+        name_in_module(curve_type_name, curve_class_name);
         t.tp_name = curve_type_name;
         t.tp_doc = curve_doc;
         t.tp_basicsize = sizeof(Curve);
@@ -1145,8 +1166,8 @@ const MethodDef primitive_def{primitive_params, primitive_entry, nullptr, Method
         t.tp_getset = curve_getset;
         t.tp_descr_get = curve_descr_get;
     });
-    return readied && add_functions(curve_type, "Curve", curve_methods, g_state.name) &&
-           bind(n_Curve, reinterpret_cast<PyObject*>(&curve_type));
+    return readied && add_functions(curve_type, curve_class_name, curve_methods, g_state.name) &&
+           publish_curve_call() && bind(n_Curve, reinterpret_cast<PyObject*>(&curve_type));
 }
 
 // Each named curve as a module attribute, and all of them in order as `curves`.
@@ -1191,7 +1212,7 @@ const BodyStep easing_body[] = {
 };
 
 const ModuleDef easing_module{
-    "Quillmoor.utils.easing", {}, easing_body,
+    easing_module_name, {}, easing_body,
     "The standard easing curves, ready to hand to a glide cell as its interpolation function.\n"
     "\n"
     "Every curve is a `Curve`: `curve(start, target, progress)` returns\n"

@@ -12,6 +12,7 @@
 // Clock readings, end times and progress stay doubles between the built-in
 // steps; float objects are made only where Python code receives them.
 
+#include "curve_call.hpp"
 #include "frame/class_statement.hpp"
 #include "frame/frame.hpp"
 #include "frame/sibling.hpp"
@@ -112,6 +113,31 @@ PyTypeObject cell_type = static_type_object();
     return Ref::steal(PyObject_GetItem(record, index.get()));
 }
 
+// easing's curve call, from the first curve a cell meets on (curve_call.hpp).
+// It lives in easing's static data, so it holds for the life of the process.
+const CurveCall* g_curve_call = nullptr;
+
+[[gnu::cold]] [[nodiscard]] bool find_curve_call(PyTypeObject* tp) {
+    Ref dict = Ref::steal(PyType_GetDict(tp));
+    if (!dict) return !PyErr_Occurred();
+    PyObject* raw = nullptr;
+    if (PyDict_GetItemStringRef(dict.get(), curve_call_name, &raw) < 0) return false;
+    Ref capsule = Ref::steal(raw);
+    if (capsule && PyCapsule_IsValid(capsule.get(), curve_call_name))
+        g_curve_call = static_cast<const CurveCall*>(PyCapsule_GetPointer(capsule.get(), curve_call_name));
+    return true;
+}
+
+// `func`'s curve call if it is an easing curve, else null.  A curve is told by
+// its exact type, the one the call names: a type that is only named like
+// Curve, whatever its dict holds, is called as any other callable.
+[[nodiscard]] bool curve_call_of(PyObject* func, const CurveCall*& out) {
+    PyTypeObject* tp = Py_TYPE(func);
+    if (!g_curve_call && is_curve_type_name(tp->tp_name) && !find_curve_call(tp)) return false;
+    out = g_curve_call && g_curve_call->type == tp ? g_curve_call : nullptr;
+    return true;
+}
+
 double progress_at(double now, double end, double delay) {
     if (now > end || delay <= 0.0) return 1.0;
     double p = 1.0 - (end - now) / delay;
@@ -172,6 +198,9 @@ using CellGetDelay = Overridable<cell_get_delay_impl, cell_get_delay_params>;
     double progress;
     if (!CellGetProgress::call(self, progress, now)) return Ref();
     Ref start = Ref::incref(self->value);  // as stored once the progress is known
+    const CurveCall* curve;
+    if (!curve_call_of(func.get(), curve)) return Ref();
+    if (curve) return Ref::steal(curve->call(func.get(), start.get(), target, progress));
     Ref progress_obj = Ref::steal(PyFloat_FromDouble(progress));
     if (!progress_obj) return Ref();
     PyObject* args[] = {start.get(), target, progress_obj.get()};
