@@ -27,6 +27,12 @@ pytestmark = pytest.mark.filterwarnings(r"ignore:(__int__ returned non-int|.*__i
 settings.register_profile(
     "ci", max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow]
 )
+# Under a processor's emulator (./dev dist's emulated wheels) the operations
+# are the same code as natively, and a tenth of the examples keeps the run
+# inside CI's time.
+settings.register_profile(
+    "emulated", max_examples=15, deadline=None, suppress_health_check=[HealthCheck.too_slow]
+)
 settings.register_profile(
     "long", max_examples=20000, deadline=None, suppress_health_check=[HealthCheck.too_slow]
 )
