@@ -24,7 +24,7 @@ namespace easing = qm::easing;
 PyTypeObject lerp_type = {PyVarObject_HEAD_INIT(nullptr, 0)};
 #pragma GCC diagnostic pop
 
-enum class Kind { shape, bezier, steps, stops };
+enum class Kind { shape, bezier, steps, stops, family };
 
 struct Lerp {
     PyObject_HEAD
@@ -34,6 +34,8 @@ struct Lerp {
     easing::Steps steps;
     std::size_t count;  // linear(): points (at most max_points)
     double in[16], out[16];
+    easing::FamilyShape family;
+    easing::FamilyParams params;
 };
 constexpr std::size_t max_points = 16;
 
@@ -52,6 +54,7 @@ PyObject* lerp_call(PyObject* self, PyObject* const* args, size_t nargsf, PyObje
     if constexpr (K == Kind::shape) e = f->shape(p);
     else if constexpr (K == Kind::bezier) e = easing::bezier_at(f->bezier, p);
     else if constexpr (K == Kind::steps) e = easing::steps_at(f->steps, p);
+    else if constexpr (K == Kind::family) e = p > 0 && p < 1 ? f->family(f->params, p) : p;
     else e = easing::stops_at(f->in, f->out, f->count, p);
     return PyFloat_FromDouble(a + (b - a) * e);
 }
@@ -59,12 +62,14 @@ PyObject* lerp_call(PyObject* self, PyObject* const* args, size_t nargsf, PyObje
 // Lerp(name) for a named curve, Lerp(x1, y1, x2, y2) for a Bézier,
 // Lerp("steps", n, position) with position 0..3 (jump-start, jump-end,
 // jump-none, jump-both), Lerp("linear", in0, out0, in1, out1, ...) for
-// linear() points already placed.
+// linear() points already placed, Lerp(family_name, parameters...) for a
+// family's curve (Lerp("elastic_out", 1.5, 0.2)).
 PyObject* lerp_new(PyTypeObject* t, PyObject* args, PyObject*) {
     Py_ssize_t n = PyTuple_GET_SIZE(args);
     Lerp scratch{};
     Kind kind;
     double x[4] = {};
+    const easing::NamedFamily* family = nullptr;
     if (n == 4 && PyFloat_Check(PyTuple_GET_ITEM(args, 0))) {
         if (!PyArg_ParseTuple(args, "dddd", &x[0], &x[1], &x[2], &x[3])) return nullptr;
         kind = Kind::bezier;
@@ -86,6 +91,12 @@ PyObject* lerp_new(PyTypeObject* t, PyObject* args, PyObject*) {
             }
             if (PyErr_Occurred()) return nullptr;
             kind = Kind::stops;
+        } else if (n > 1) {
+            if (!PyArg_ParseTuple(args, "sd|d", &name, &x[0], &x[1])) return nullptr;
+            for (const easing::NamedFamily& f : easing::named_families)
+                if (std::strcmp(f.name, name) == 0) family = &f;
+            if (!family) return PyErr_Format(PyExc_ValueError, "no family curve %s", name);
+            kind = Kind::family;
         } else {
             kind = Kind::shape;
             for (const easing::NamedShape& s : easing::named_shapes)
@@ -109,12 +120,17 @@ PyObject* lerp_new(PyTypeObject* t, PyObject* args, PyObject*) {
     f->vectorcall = kind == Kind::shape    ? lerp_call<Kind::shape>
                     : kind == Kind::bezier ? lerp_call<Kind::bezier>
                     : kind == Kind::steps  ? lerp_call<Kind::steps>
-                                           : lerp_call<Kind::stops>;
+                    : kind == Kind::stops  ? lerp_call<Kind::stops>
+                                           : lerp_call<Kind::family>;
     f->shape = scratch.shape;
     f->steps = scratch.steps;
     f->count = scratch.count;
     std::memcpy(f->in, scratch.in, sizeof f->in);
     std::memcpy(f->out, scratch.out, sizeof f->out);
+    if (family) {
+        f->family = easing::make_family(f->params, family->family, family->ease, x[0], x[1]);
+        return o;
+    }
     easing::make_bezier(f->bezier, x[0], x[1], x[2], x[3]);
     return o;
 }
