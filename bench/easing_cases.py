@@ -8,9 +8,10 @@
   public GlideCell, a Python subclass, against the floor's Python subclass,
   which makes the same two override lookups.
 - one row per curve (and a Bézier, a step and a linear() curve made by the
-  factories), called with three floats as a glide cell calls it, against
-  pytweening's function of that curve with the lerp in a Python lambda (a
-  Python formula where pytweening has no such curve; target: at least 2.5
+  factories, and a curve of each family at other parameters), called with
+  three floats as a glide cell calls it, against pytweening's function of
+  that curve with the lerp in a Python lambda (with the family's parameters;
+  a Python formula where pytweening has no such curve; target: at least 2.5
   times faster), and against the floor _qmeasefloor.Lerp, a minimal C
   callable of the same call shape computing the same curve with the
   package's own curve code (target: at most 1.15 times its time).
@@ -26,8 +27,11 @@ try:
 except ImportError:  # the rows then set the package against the Python formulas alone
     pytweening = None
 
-PYTWEENING = {"quad": "Quad", "cubic": "Cubic", "quart": "Quart", "quint": "Quint", "sine": "Sine",
+PYTWEENING = {"quad": "Quad", "cubic": "Cubic", "quart": "Quart", "quint": "Quint", "poly": "Poly", "sine": "Sine",
               "expo": "Expo", "circ": "Circ", "back": "Back", "elastic": "Elastic", "bounce": "Bounce"}
+# A curve of each family at other parameters, as its methods take them.
+FAMILY_ROWS = [("poly_out", {"exponent": 2.5}), ("back_out", {"overshoot": 2.5}),
+               ("elastic_out", {"amplitude": 1.5, "period": 0.2})]
 CSS_EASE = (0.25, 0.1, 0.25, 1.0)
 
 
@@ -79,7 +83,7 @@ KEYWORD_BEZIERS = {"ease": CSS_EASE, "ease_in": (0.42, 0, 1, 1), "ease_out": (0,
                    "ease_in_out": (0.42, 0, 0.58, 1)}
 
 
-def pure_shape(name):
+def pure_shape(name, params=()):
     if name in KEYWORD_BEZIERS:
         return python_bezier(*KEYWORD_BEZIERS[name])
     if name == "cubic_bezier":
@@ -95,7 +99,10 @@ def pure_shape(name):
         return pytweening.linear if pytweening else (lambda t: t)
     family, _, kind = name.partition("_")
     prefix = {"in": "easeIn", "out": "easeOut", "in_out": "easeInOut"}[kind]
-    return getattr(pytweening, prefix + PYTWEENING[family])
+    shape = getattr(pytweening, prefix + PYTWEENING[family])
+    if family == "poly" and not params:
+        params = (3,)  # pytweening's default degree is 2
+    return (lambda t: shape(t, *params)) if params else shape
 
 
 def lerp_with(shape):
@@ -119,22 +126,28 @@ def cases(Case, Impl, cells):
              "pure": Impl("c.get_value()", lambda k=cls: {"c": gliding(k, linear_lambda)}),
              "floor": Impl("c.get_value_gliding()", lambda k=floor_cls: {"c": k(1e9, easing.linear, 0.0, 10.0)})},
             plain=plain, lookups=None if plain else 2))
-    rows = [(c.__name__, c, _qmeasefloor.Lerp(c.__name__)) for c in easing.curves]
-    rows.append(("cubic_bezier", easing.cubic_bezier(*CSS_EASE), _qmeasefloor.Lerp(*CSS_EASE)))
-    rows.append(("steps", easing.steps(4, "jump-both"), _qmeasefloor.Lerp("steps", 4, 3)))
+    rows = [(c.__name__, c, _qmeasefloor.Lerp(c.__name__), ()) for c in easing.curves]
+    rows.append(("cubic_bezier", easing.cubic_bezier(*CSS_EASE), _qmeasefloor.Lerp(*CSS_EASE), ()))
+    rows.append(("steps", easing.steps(4, "jump-both"), _qmeasefloor.Lerp("steps", 4, 3), ()))
     rows.append(("linear_stops", easing.linear_stops(*((o, i) for i, o in STOPS)),
-                 _qmeasefloor.Lerp("linear", *(x for p in STOPS for x in p))))
-    for name, curve, floor in rows:
+                 _qmeasefloor.Lerp("linear", *(x for p in STOPS for x in p)), ()))
+    for name, params in FAMILY_ROWS:
+        curve = getattr(easing, name)
+        for method, value in params.items():
+            curve = getattr(curve, method)(value)
+        rows.append((name, curve, _qmeasefloor.Lerp(name, *params.values()), tuple(params.values())))
+    for name, curve, floor, params in rows:
         family, _, kind = name.partition("_")
         if pytweening is None and family in PYTWEENING and kind in ("in", "out", "in_out"):
             continue
         env = {"a": 2.0, "b": 10.0, "p": 0.3}
         # Each implementation computes the same value (pytweening's curve may differ, see the README).
         assert curve(2.0, 10.0, 0.3) == floor(2.0, 10.0, 0.3) and math.isfinite(curve(2.0, 10.0, 0.3))
+        label = repr(curve)[len("Quillmoor.utils.easing."):] if params else name
         out.append(Case(
-            f"{name}(a, b, p)", "easing",
+            f"{label}(a, b, p)", "easing",
             {"pkg": Impl("f(a, b, p)", lambda c=curve: {"f": c, **env}),
-             "pure": Impl("f(a, b, p)", lambda n=name: {"f": lerp_with(pure_shape(n)), **env}),
+             "pure": Impl("f(a, b, p)", lambda n=name, q=params: {"f": lerp_with(pure_shape(n, q)), **env}),
              "floor": Impl("f(a, b, p)", lambda f=floor: {"f": f, **env})}))
     return out
 

@@ -22,14 +22,14 @@ import pytest
 
 from support import run_python
 from Quillmoor.utils import easing, glidecell
-from Quillmoor.utils.easing import Curve, cubic_bezier
+from Quillmoor.utils.easing import BackCurve, Curve, ElasticCurve, PolyCurve, cubic_bezier
 
 ROOT = Path(__file__).resolve().parent.parent
 GOLDEN = json.loads((Path(__file__).with_name("easing_golden.json")).read_text(encoding="utf-8"))
 # Chromium's values of CSS easing texts, and the texts it refuses (tools/css_golden.mjs).
 BROWSER = json.loads((Path(__file__).with_name("easing_css.json")).read_text(encoding="utf-8"))
 GRID = GOLDEN["grid"]
-FAMILIES = ["quad", "cubic", "quart", "quint", "sine", "expo", "circ", "back", "elastic", "bounce"]
+FAMILIES = ["quad", "cubic", "quart", "quint", "poly", "sine", "expo", "circ", "back", "elastic", "bounce"]
 CSS_KEYWORDS = {"ease": "ease", "ease_in": "ease-in", "ease_out": "ease-out", "ease_in_out": "ease-in-out",
                 "step_start": "step-start", "step_end": "step-end"}
 NAMES = (["linear"] + [f"{f}_{s}" for f in FAMILIES for s in ("in", "out", "in_out")]
@@ -75,6 +75,37 @@ def test_values_match_d3_ease(name):
     curve = getattr(easing, name)
     worst = max(abs(curve.at(t) - v) for t, v in zip(GRID, GOLDEN["d3"][name]))
     assert worst <= 1e-12
+
+
+def made(curve, params):
+    """The family's curve `curve` with its methods called on `params` in order."""
+    made = getattr(easing, curve)
+    for method, value in params.items():
+        made = getattr(made, method)(value)
+    return made
+
+
+@pytest.mark.parametrize("case", GOLDEN["d3_families"], ids=lambda c: made(c["curve"], c["params"]).__repr__()[23:])
+def test_families_match_d3_ease_at_other_parameters(case):
+    curve = made(case["curve"], case["params"])
+    worst = max(abs(curve.at(t) - v) for t, v in zip(GRID, case["d3"]))
+    assert worst <= 1e-12
+
+
+# poly_in.exponent(n) for n = 1 to 5 is the named curve of that degree, bit for bit.
+WHOLE_EXPONENTS = {1: ("linear", "linear", "linear"), 2: ("quad_in", "quad_out", "quad_in_out"),
+                   3: ("cubic_in", "cubic_out", "cubic_in_out"), 4: ("quart_in", "quart_out", "quart_in_out"),
+                   5: ("quint_in", "quint_out", "quint_in_out")}
+
+
+@pytest.mark.parametrize("e", sorted(WHOLE_EXPONENTS))
+def test_whole_exponents_give_the_named_curves_bits(e):
+    points = GRID + [5e-324, 1e-300, 1e-17, math.nextafter(0.5, 0), math.nextafter(1, 0)]
+    for kind, name in zip(("in", "out", "in_out"), WHOLE_EXPONENTS[e]):
+        family = getattr(easing, f"poly_{kind}")
+        named = getattr(easing, name)
+        for curve in [family.exponent(e), family.exponent(float(e))] + ([family] if e == 3 else []):
+            assert [curve.at(t).hex() for t in points] == [named.at(t).hex() for t in points], (curve, name)
 
 
 @pytest.mark.parametrize("name", sorted(GOLDEN["exact"]))
@@ -196,7 +227,7 @@ NUMBERS = [(0.0, 10.0), (3, 11), (-2.5, 4), (7, -1.25), (1e300, -1e300), (2**70,
 
 
 @pytest.mark.parametrize("curve", [easing.linear, easing.quad_in_out, easing.elastic_out,
-                                   cubic_bezier(0.25, 0.1, 0.25, 1.0)], ids=repr)
+                                   cubic_bezier(0.25, 0.1, 0.25, 1.0), easing.poly_out.exponent(2.5)], ids=repr)
 @pytest.mark.parametrize(("start", "target"), NUMBERS)
 @pytest.mark.parametrize("progress", [0.0, 0.3, 0.5, 1, 0.999])
 def test_numbers_mix_as_python_arithmetic_does(curve, start, target, progress):
@@ -393,6 +424,67 @@ def test_a_made_curve_is_its_parameters(make, css):
         assert copied == curve and [copied.at(i / 7) for i in range(8)] == [curve.at(i / 7) for i in range(8)]
 
 
+# Each family's named curves and their methods; two made curves of each.
+FAMILY_TYPES = {PolyCurve: ("poly", ["exponent"]), BackCurve: ("back", ["overshoot"]),
+                ElasticCurve: ("elastic", ["amplitude", "period"])}
+FAMILY_MADE = [
+    lambda: easing.poly_in.exponent(2.5), lambda: easing.poly_in_out.exponent(0.5),
+    lambda: easing.back_out.overshoot(0.0), lambda: easing.back_in_out.overshoot(-2),
+    lambda: easing.elastic_in.amplitude(1.5).period(0.2), lambda: easing.elastic_out.period(0.45),
+]
+
+
+def test_the_family_methods_exist_where_they_mean_something():
+    methods = {m for _, ms in FAMILY_TYPES.values() for m in ms}
+    for curve in easing.curves:
+        family = next(((f, ms) for cls, (f, ms) in FAMILY_TYPES.items() if isinstance(curve, cls)), None)
+        assert (family is not None) == curve.__name__.startswith(("poly_", "back_", "elastic_")), curve
+        assert {m for m in methods if hasattr(curve, m)} == set(family[1] if family else ())
+        assert isinstance(curve, Curve)
+
+
+@pytest.mark.parametrize("make", FAMILY_MADE, ids=lambda m: repr(m())[23:])
+def test_a_family_curve_is_its_kind_and_parameters(make):
+    curve, again = make(), make()
+    assert type(curve) is type(getattr(easing, curve.__name__)) and curve.__name__ == curve.__qualname__
+    assert curve == again and hash(curve) == hash(again) and not curve != again and curve is not again
+    assert all(curve != m() for m in FAMILY_MADE if m is not make) and curve != getattr(easing, curve.__name__)
+    assert eval(repr(curve), {"Quillmoor": __import__("Quillmoor.utils.easing")}) == curve
+    assert curve.__doc__ and curve.__doc__ != type(curve).__doc__
+    for copied in [pickle.loads(pickle.dumps(curve, p)) for p in range(pickle.HIGHEST_PROTOCOL + 1)] + [
+            copy.copy(curve), copy.deepcopy(curve)]:
+        assert copied == curve and [copied.at(i / 7) for i in range(8)] == [curve.at(i / 7) for i in range(8)]
+
+
+def test_a_family_method_keeps_the_other_parameters():
+    a = easing.elastic_in_out.amplitude(1.5).period(0.2)
+    assert a == easing.elastic_in_out.period(0.2).amplitude(1.5) == a.amplitude(1.5) == a.period(0.2).period(0.2)
+    assert repr(a) == "Quillmoor.utils.easing.elastic_in_out.amplitude(1.5).period(0.2)"
+    assert repr(easing.elastic_out.period(0.2)) == "Quillmoor.utils.easing.elastic_out.amplitude(1.0).period(0.2)"
+    # As in d3-ease, an amplitude below 1 is 1.
+    assert easing.elastic_in.amplitude(0.5) == easing.elastic_in.amplitude(-3) == easing.elastic_in.amplitude(1)
+    assert easing.back_in.overshoot(-0.0) == easing.back_in.overshoot(0) and "(0.0)" in repr(easing.back_in.overshoot(-0.0))
+    assert easing.poly_in.exponent(2).exponent(3) == easing.poly_in.exponent(3) != easing.poly_out.exponent(3)
+
+
+@pytest.mark.parametrize(("call", "error", "message"), [
+    (lambda: easing.poly_in.exponent(0), ValueError, r"^exponent\(\) needs a finite e above 0, got 0$"),
+    (lambda: easing.poly_out.exponent(-1.5), ValueError, "finite e above 0, got -1.5"),
+    (lambda: easing.poly_in_out.exponent(math.inf), ValueError, "finite e above 0, got inf"),
+    (lambda: easing.back_in.overshoot(math.nan), ValueError, r"^overshoot\(\) needs a finite s, got nan$"),
+    (lambda: easing.elastic_in.amplitude(-math.inf), ValueError, r"^amplitude\(\) needs a finite a, got -inf$"),
+    (lambda: easing.elastic_out.period(0.0), ValueError, r"^period\(\) needs a finite p above 0, got 0.0$"),
+    (lambda: easing.elastic_out.period(math.nan), ValueError, "finite p above 0, got nan"),
+    (lambda: easing.poly_in.exponent("2"), TypeError, "must be real number, not str"),
+    (lambda: easing.elastic_in.period(None), TypeError, "must be real number, not NoneType"),
+    (lambda: easing.back_in.overshoot(), TypeError, r"overshoot\(\) takes exactly 1 positional argument \(0 given\)"),
+    (lambda: PolyCurve.exponent(easing.back_in, 2), TypeError, "doesn't apply to a '.*BackCurve' object"),
+])
+def test_family_methods_refuse_what_their_curves_cannot_take(call, error, message):
+    with pytest.raises(error, match=message):
+        call()
+
+
 def test_step_curves_of_one_kind_are_told_apart_from_the_keywords():
     assert easing.steps(1, "jump-start") != easing.step_start and easing.steps(1) != easing.step_end
     assert easing.steps(1, "start") == easing.steps(1, "jump-start") != easing.steps(1, "jump-end")
@@ -510,14 +602,15 @@ def test_a_glide_cell_without_default_starts_at_its_first_target(cell_clock):
 
 # A cell hands a curve its progress without a float object: what it shows,
 # or raises, is still what the curve's call gives.
+@pytest.mark.parametrize("curve", [easing.quad_in_out, easing.elastic_out.amplitude(1.5)], ids=repr)
 @pytest.mark.parametrize(("start", "target"), NUMBERS + [
     (None, 5), (Fraction(1), Fraction(3)), (1j, 3 + 1j), ("a", 1.0), (Hostile(), Hostile())])
-def test_a_glide_cell_shows_what_the_curves_call_gives(cell_clock, start, target):
-    cell = glidecell.GlideCell(easing.quad_in_out, 2.0, start)
+def test_a_glide_cell_shows_what_the_curves_call_gives(cell_clock, curve, start, target):
+    cell = glidecell.GlideCell(curve, 2.0, start)
     cell.set_value(target)
     cell_clock.now += 0.5  # progress 0.25
     try:
-        expected = easing.quad_in_out(start, target, 0.25)
+        expected = curve(start, target, 0.25)
     except Exception as e:
         with pytest.raises(type(e)) as raised:
             cell.get_value()
@@ -591,10 +684,15 @@ def test_curves_are_immutable_and_final():
         easing.linear.__name__ = "x"
     with pytest.raises(AttributeError):
         easing.linear.speed = 2
-    with pytest.raises(TypeError):
-        type("Sub", (Curve,), {})
+    for cls in (Curve, PolyCurve, BackCurve, ElasticCurve):
+        with pytest.raises(TypeError):
+            type("Sub", (cls,), {})
+        with pytest.raises(TypeError):
+            cls()
     with pytest.raises(TypeError):
         Curve.at = None
+    with pytest.raises(TypeError):
+        PolyCurve.exponent = None
 
 
 def test_a_curve_stored_in_a_class_does_not_bind():

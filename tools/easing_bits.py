@@ -1,7 +1,8 @@
 """Writes the table tests/test_easing_bits.py reads: every named curve's exact
 result on a grid of progress values, as the built module computes it on
-x86-64, and 50-digit references of the curves and of the module's own sine,
-cosine and 2^x - 1 made with mpmath.  `./dev golden` runs it against the
+x86-64, and 50-digit references of the curves, of the families' curves at a
+few parameters and of the module's own sine, cosine, 2^x - 1, log2 and 2^x
+made with mpmath.  `./dev golden` runs it against the
 fresh build, inside the toolchain root (which has mpmath); the tests need
 neither, so the installed wheels of every processor check their bits against
 this table.
@@ -10,7 +11,8 @@ this table.
 
 The references follow the published formulas as written (with exact
 constants: overshoot 1.70158, period 3/10, breaks in elevenths, the envelope
-2^-10t rescaled by 1 / (1 - 2^-10)), not the module's rearrangements of them,
+2^-10t rescaled by 1 / (1 - 2^-10); a family's parameters the doubles given,
+its phase asin(1/a)), not the module's rearrangements of them,
 evaluated with enough digits that cancellation leaves more than 50.  Every
 sequence of doubles is one string of float.hex values, every sequence of
 references one string of decimal numbers, separated by spaces.  The largest
@@ -76,6 +78,36 @@ def poly(e):
             in_out(lambda t: t ** e, lambda t: 2 - (2 - t) ** e))
 
 
+def back(s):
+    """back_in, back_out and back_in_out with overshoot s() (a function, as S)."""
+    return (lambda t: t * t * (s() * (t - 1) + t), lambda t: (t - 1) ** 2 * (t * s() + t - 1) + 1,
+            in_out(lambda t: t * t * ((s() + 1) * t - s()), lambda t: (t - 2) ** 2 * ((s() + 1) * (t - 2) + s()) + 2))
+
+
+def elastic(amplitude, period):
+    """elastic_in, elastic_out and elastic_in_out with amplitude a (at least
+    1) and period P, as functions of a rational t: a tpmt(x) sin(asin(1/a) +
+    2 pi x / P), the angle 4x/P quarter turns reduced exactly."""
+    a, p = max(Fraction(amplitude), Fraction(1)), Fraction(period)
+
+    def wave(x):
+        turns = 4 * x / p
+        turns -= 4 * (turns // 4)
+        a_ = mp.mpf(a.numerator) / a.denominator
+        return a_ * mp.sin(mp.asin(1 / a_) + mp.pi / 2 * mp.mpf(turns.numerator) / turns.denominator)
+
+    def envelope(x):
+        return tpmt(mp.mpf(x.numerator) / x.denominator)
+
+    def in_(t):
+        return envelope(1 - t) * wave(1 - t)
+
+    def out(t):
+        return 1 - envelope(t) * wave(t)
+
+    return in_, out, lambda t: (in_(2 * t) if 2 * t - 1 < 0 else 1 + out(2 * t - 1)) / 2
+
+
 def bezier(params):
     """The CSS Bézier's exact value: y at the root solved to 200 bits."""
     def f(t):
@@ -103,10 +135,8 @@ CURVES = {
     "circ_in": lambda t: 1 - mp.sqrt(1 - t * t),
     "circ_out": lambda t: mp.sqrt(1 - (t - 1) ** 2),
     "circ_in_out": in_out(lambda t: 1 - mp.sqrt(1 - t * t), lambda t: mp.sqrt(1 - (t - 2) ** 2) + 1),
-    "back_in": lambda t: t * t * (S() * (t - 1) + t),
-    "back_out": lambda t: (t - 1) ** 2 * (t * S() + t - 1) + 1,
-    "back_in_out": in_out(lambda t: t * t * ((S() + 1) * t - S()),
-                          lambda t: (t - 2) ** 2 * ((S() + 1) * (t - 2) + S()) + 2),
+    **dict(zip(("poly_in", "poly_out", "poly_in_out"), poly(3))),
+    **dict(zip(("back_in", "back_out", "back_in_out"), back(S))),
     "elastic_in": lambda t: tpmt(1 - t) * elastic_wave(1 - t, 1),
     "elastic_out": lambda t: 1 - tpmt(t) * elastic_wave(t, 1),
     "elastic_in_out": lambda t: (tpmt(1 - 2 * t) * elastic_wave(1 - 2 * t, 1) if 2 * t - 1 < 0
@@ -139,7 +169,38 @@ PRIMITIVES = {
     "sin_quarter": lambda x: quarter_turns(x, 0),
     "cos_quarter": lambda x: quarter_turns(x, 1),
     "exp2m1": lambda x: mp.power(2, x) - 1,
+    "log2": lambda x: mp.log(x, 2),
+    "exp2": lambda x: mp.power(2, x),
 }
+
+KINDS = ("in", "out", "in_out")
+
+# The families' curves the table holds: (curve, parameters as its methods
+# take them), with their references.  Two parameter sets each, and an
+# elastic curve of a period so short that progress is reduced modulo it,
+# and one of an amplitude so large that its terms are scaled.
+FAMILY_CURVES = (
+    [(f"poly_{k}", {"exponent": e}) for e in (0.5, 6.5) for k in KINDS]
+    + [(f"back_{k}", {"overshoot": s}) for s in (2.5, -0.5) for k in KINDS]
+    + [(f"elastic_{k}", {"amplitude": a, "period": p}) for a, p in ((1.5, 0.2), (3.0, 1.0)) for k in KINDS]
+    + [("elastic_out", {"amplitude": 1.2, "period": 1e-20}), ("elastic_in_out", {"amplitude": 1e300, "period": 0.3})]
+)
+
+
+def expression(curve, params):
+    """The curve as the module makes it: "elastic_in.amplitude(1.5).period(0.2)"."""
+    return curve + "".join(f".{k}({v!r})" for k, v in params.items())
+
+
+def family_reference(curve, params):
+    """The curve's exact value as a function of a double t."""
+    family, _, kind = curve.partition("_")
+    if family == "elastic":
+        f = elastic(params["amplitude"], params["period"])[KINDS.index(kind)]
+        return lambda t: f(Fraction(t))
+    x = params["exponent" if family == "poly" else "overshoot"]
+    f = (poly(mp.mpf(x)) if family == "poly" else back(lambda: mp.mpf(x)))[KINDS.index(kind)]
+    return lambda t: f(mp.mpf(t))
 
 
 def reference(f, x):
@@ -203,7 +264,17 @@ def primitive_grids():
     for k in range(-60, 61):
         exp |= near(float(k), 2) | near(k + 0.5, 1)
     exp |= ends | near(1024.0, 2) | near(1023.5, 2) | near(-53.5, 2) | {1e300, -1e300}
-    return {"sin_quarter": sorted(quarter), "cos_quarter": sorted(quarter), "exp2m1": sorted(exp)}
+    logs = {rng.uniform(0, 2) for _ in range(1000)} | {2.0 ** rng.uniform(-1074, 1024) for _ in range(1000)}
+    for k in range(-1074, 1024, 7):
+        logs |= near(2.0 ** k, 1)
+    logs |= near(1.0, 40) | {1 + i / 256 for i in range(-128, 256)} | {math.sqrt(2), math.sqrt(0.5)}
+    logs |= {5e-324, 1e-320, 2.0 ** -1022, sys.float_info.max, 0.0}
+    exps = {rng.uniform(-1080, 1024) for _ in range(1000)} | {rng.uniform(-2, 2) for _ in range(500)}
+    for k in range(-1080, 1025, 5):
+        exps |= near(float(k), 1) | {k + 0.5}
+    exps |= ends | near(1024.0, 2) | near(-1074.0, 2) | near(-1022.0, 2) | {-1100.0, -1080.5}
+    return {"sin_quarter": sorted(quarter), "cos_quarter": sorted(quarter), "exp2m1": sorted(exp),
+            "log2": sorted(logs), "exp2": sorted(exps)}
 
 
 # ---- errors ---------------------------------------------------------------------------
@@ -235,7 +306,19 @@ MADE = ["cubic_bezier(0.68, -0.6, 0.32, 1.6)", "steps(4, 'jump-both')", "steps(3
 
 def main(out_path):
     points = curve_grid()
-    made = {text: encode(eval(text, vars(easing)).at(t) for t in points) for text in MADE}
+    family_points = sorted(set(points[::4]) | {t for t in points if t < 1e-9 or t > 1 - 1e-9})
+    made = {text: encode(eval(text, vars(easing)).at(t) for t in points)
+            for text in MADE + [expression(*c) for c in FAMILY_CURVES]}
+    made_exact = {}
+    for curve, params in FAMILY_CURVES:
+        text = expression(curve, params)
+        f = family_reference(curve, params)
+        bits = [eval(text, vars(easing)).at(t) for t in family_points]
+        exact = [reference(f, t) for t in family_points]
+        made_exact[text] = {"x": encode(family_points), "exact": " ".join(exact)}
+        ulps = max(map(ulp_error, bits, exact))
+        absolute = max(map(abs_error, bits, exact))
+        print(f"{text:42} largest error {ulps:8.3f} ulp, {absolute:8.3f} x 2^-53")
     curves = {}
     for c in easing.curves:
         f = CURVES[c.__name__]
@@ -253,7 +336,8 @@ def main(out_path):
         ulps = max(map(ulp_error, bits, exact))
         print(f"{name:16} largest error {ulps:8.3f} ulp ({len(xs)} points)")
     table = {"made_by": "tools/easing_bits.py", "mpmath": mp.__version__, "digits": DIGITS,
-             "grid": encode(points), "curves": curves, "made": made, "primitives": primitives}
+             "grid": encode(points), "curves": curves, "made": made, "made_exact": made_exact,
+             "primitives": primitives}
     Path(out_path).write_text(json.dumps(table, indent=1) + "\n", encoding="utf-8")
     print(f"{out_path}: {len(points)} points per curve")
 

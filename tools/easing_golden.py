@@ -12,6 +12,9 @@ NPM_DIR holds node_modules with d3-ease 3.x and bezier-easing.  The table has:
   either side of it;
 - d3: d3-ease's value of each curve it has (quart and quint are its poly
   curves with exponents 4 and 5);
+- d3_families: d3-ease's poly, back and elastic curves at other parameters,
+  each as its curve's name, the parameters as its methods take them, and
+  d3's values;
 - pytweening: pytweening's value of each curve it has, where installed
   (Debian's python3-pytweening);
 - exact: smoothstep and smootherstep in exact rational arithmetic, rounded once;
@@ -49,6 +52,17 @@ BEZIERS = [
     [0.0, 0.0, 1.0, 1.0],
     [0.3, 0.3, 0.7, 0.7],
 ]
+
+
+# The parameterised families' parameter sets, as the methods take them, in
+# that order (elastic's amplitude 0.5 counts as 1).
+FAMILY_PARAMS = {
+    "poly": [{"exponent": e} for e in (0.5, 1.7, 2, 6.5)],
+    "back": [{"overshoot": s} for s in (0, 1, 2.5, -0.5)],
+    "elastic": [{"amplitude": a, "period": p} for a, p in ((1, 0.3), (1.5, 0.2), (0.5, 0.45), (3, 1))],
+}
+FAMILY_CURVES = [{"curve": f"{family}_{kind}", "params": params}
+                 for family, sets in FAMILY_PARAMS.items() for params in sets for kind in ("in", "out", "in_out")]
 
 
 def grid():
@@ -135,7 +149,8 @@ def main(npm_dir, out_path):
     # from a copy beside them.
     script = npm_dir / "easing_reference.mjs"
     shutil.copyfile(HERE / "easing_reference.mjs", script)
-    proc = subprocess.run(["node", str(script)], input=json.dumps({"grid": points, "beziers": BEZIERS}),
+    proc = subprocess.run(["node", str(script)],
+                          input=json.dumps({"grid": points, "beziers": BEZIERS, "families": FAMILY_CURVES}),
                           capture_output=True, text=True, check=True)
     npm = json.loads(proc.stdout)
     pt_version, pt = pytweening_values(points)
@@ -145,6 +160,7 @@ def main(npm_dir, out_path):
         "versions": {**npm["versions"], "pytweening": pt_version},
         "grid": points,
         "d3": npm["d3"],
+        "d3_families": [{**curve, "d3": values} for curve, values in zip(FAMILY_CURVES, npm["d3_families"])],
         "pytweening": pt,
         "exact": {name: [float(s[name]) for s in steps] for name in ("smoothstep", "smootherstep")},
         "beziers": [
@@ -153,7 +169,8 @@ def main(npm_dir, out_path):
         ],
     }
     Path(out_path).write_text(layout(table) + "\n", encoding="utf-8")
-    print(f"{out_path}: {len(points)} points, {len(table['d3'])} d3-ease curves, {len(pt)} pytweening curves, "
+    print(f"{out_path}: {len(points)} points, {len(table['d3'])} d3-ease curves and {len(FAMILY_CURVES)} of its "
+          f"families at other parameters, {len(pt)} pytweening curves, "
           f"{len(BEZIERS)} Béziers ({', '.join(f'{k} {v}' for k, v in table['versions'].items())})")
 
 

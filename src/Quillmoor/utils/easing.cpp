@@ -4,7 +4,8 @@
 // Every curve is an immutable Curve object.  A named one is made once by the
 // module body (compared and hashed by identity, pickled by name); the others
 // are made by a factory (cubic_bezier(), steps(), linear_stops(), from_css())
-// and are compared, hashed and pickled by their parameters.  Called as
+// or by a method of a family's curve (poly_in.exponent(2.5)) and are
+// compared, hashed and pickled by their parameters.  Called as
 // curve(start, target, progress) a curve returns start + (target - start) *
 // value; exact floats and small ints are mixed in C without a Python object
 // in between, anything else through the operands' own arithmetic in that
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <span>
 #include <utility>
 
 namespace qm {
@@ -70,12 +72,15 @@ inline double clamped(double p) noexcept { return p < 0 ? 0.0 : (p > 1 ? 1.0 : p
 
 // What a made curve is: the factory that makes it again, and its parameters
 // as that factory's arguments (a tuple, for comparing, hashing, pickling and
-// the repr).
+// the repr).  A family's curve is made by a method of a curve rather than a
+// factory, and gives its own repr and pickled form.
 struct MadeKind {
     const Name& factory;
     PyObject* (*params)(const Curve*);
     const char* doc;  // each such curve's __doc__
     Params call;      // the curve's call, named as the factory
+    PyObject* (*repr)(const Curve*) = nullptr;
+    PyObject* (*reduce)(const Curve*) = nullptr;
 };
 
 // A curve the module names.
@@ -87,6 +92,7 @@ struct NamedCurve {
     const easing::KeywordBezier* bezier = nullptr;      // a CSS keyword's Bézier
     easing::StepPosition step_position{};               // a CSS step keyword's (one step)
     Params call;                                        // the call's parameters: messages carry its name
+    const easing::NamedFamily* family = nullptr;        // a family's: its methods make the family's curves
 };
 
 struct Stops {
@@ -109,6 +115,10 @@ struct Curve {
     easing::Steps steps;
     easing::StepPosition step_position;
     Stops stops;
+    // A family's curve, named or made: which, its parameters and (made) its shape.
+    const easing::NamedFamily* family;
+    easing::FamilyShape family_shape;
+    easing::FamilyParams params;
 };
 
 PyTypeObject curve_type = static_type_object();
@@ -129,6 +139,10 @@ double steps_value(const Curve* c, double p) noexcept {
 double stops_value(const Curve* c, double p) noexcept {
     const Stops& s = c->stops;
     return std::isnan(p) ? p : easing::stops_at(s.in, s.out(), static_cast<std::size_t>(s.count), clamped(p));
+}
+
+double family_value(const Curve* c, double p) noexcept {
+    return p > 0 && p < 1 ? c->family_shape(c->params, p) : end_value(p);
 }
 
 // start + (target - start) * e: in C for exact floats and small ints (which
@@ -186,11 +200,11 @@ PyObject* curve_vectorcall(PyObject* callable, PyObject* const* args, size_t nar
 template <Value V>
 constexpr vectorcallfunc vectorcall_of = curve_vectorcall<V>;
 
-// A new curve; `name` is held for it.  The caller fills in what the value
-// function reads.
+// A new curve, of Curve or of a family's subtype; `name` is held for it.
+// The caller fills in what the value function reads.
 [[nodiscard]] Ref new_curve(Value value, vectorcallfunc call, const NamedCurve* named, const MadeKind* made,
-                            PyObject* name) {
-    Curve* c = PyObject_New(Curve, &curve_type);
+                            PyObject* name, PyTypeObject* type = &curve_type) {
+    Curve* c = PyObject_New(Curve, type);
     if (!c) return Ref();
     c->vectorcall = call;
     c->value = value;
@@ -203,6 +217,9 @@ constexpr vectorcallfunc vectorcall_of = curve_vectorcall<V>;
     c->steps = {};
     c->step_position = {};
     c->stops = {0, nullptr};
+    c->family = nullptr;
+    c->family_shape = nullptr;
+    c->params = {};
     return Ref::steal(py(c));
 }
 
@@ -231,6 +248,7 @@ PyObject* curve_reduce_entry(PyObject* o, PyObject* const* args, Py_ssize_t narg
     if (!parse_args(curve_reduce_params, args, nargs, kwnames, nullptr)) return nullptr;
     const Curve* self = as<Curve>(o);
     if (self->named) return Py_NewRef(self->name);
+    if (self->made->reduce) return self->made->reduce(self);
     Ref factory = lookup_global(self->made->factory);
     if (!factory) return nullptr;
     Ref params = Ref::steal(self->made->params(self));
@@ -255,6 +273,7 @@ void curve_dealloc(PyObject* o) {
 PyObject* curve_repr(PyObject* o) {
     const Curve* self = as<Curve>(o);
     if (self->named) return PyUnicode_FromFormat("%U.%U", g_state.name, self->name);
+    if (self->made->repr) return self->made->repr(self);
     Ref params = Ref::steal(self->made->params(self));
     if (!params) return nullptr;
     return PyUnicode_FromFormat("%U.%U%R", g_state.name, self->made->factory.get(), params.get());
@@ -324,9 +343,11 @@ constexpr char curve_doc[] =
     "Instances are immutable and are not made directly: the module's named\n"
     "curves exist once (compared and hashed by identity, pickled and copied as\n"
     "references to the module attribute), and the factories (`cubic_bezier()`,\n"
-    "`steps()`, `linear_stops()`, `from_css()`) make curves that are compared\n"
-    "and hashed by their parameters and pickled as the call that makes them\n"
-    "again. A curve stored as a class attribute does not bind as a method.";
+    "`steps()`, `linear_stops()`, `from_css()`) and the methods of the\n"
+    "families' curves (`PolyCurve`, `BackCurve`, `ElasticCurve`) make curves\n"
+    "that are compared and hashed by their parameters and pickled as the call\n"
+    "that makes them again. A curve stored as a class attribute does not bind\n"
+    "as a method.";
 
 // ===========================================================================
 // The named curves
@@ -352,6 +373,9 @@ constexpr ShapeDoc shape_docs[] = {
     {"quint_in", "t⁵."},
     {"quint_out", "1 - (1 - t)⁵."},
     {"quint_in_out", "quint_in on the first half, quint_out on the second."},
+    {"poly_in", "t^e with e = 3: cubic_in's values; poly_in.exponent(e) for another e."},
+    {"poly_out", "1 - (1 - t)^e with e = 3: cubic_out's values; poly_out.exponent(e) for another e."},
+    {"poly_in_out", "poly_in on the first half, poly_out on the second: cubic_in_out's values for e = 3."},
     {"sine_in", "1 - cos(t·π/2)."},
     {"sine_out", "sin(t·π/2)."},
     {"sine_in_out", "(1 - cos(t·π)) / 2."},
@@ -407,11 +431,19 @@ static_assert(shape_docs_follow_shapes(), "every named formula and CSS keyword n
 constexpr std::size_t named_count =
     std::size(easing::named_shapes) + std::size(easing::keyword_beziers) + std::size(keyword_steps);
 
+// The family a named formula belongs to, if any.
+consteval const easing::NamedFamily* family_named(const char* name) {
+    for (const easing::NamedFamily& f : easing::named_families)
+        if (same_text(f.name, name)) return &f;
+    return nullptr;
+}
+
 // The formulas, then the CSS keywords: the order of `curves`.
 consteval NamedCurve named_curve_at(std::size_t i) {
     if (i < std::size(easing::named_shapes)) {
         const easing::NamedShape& s = easing::named_shapes[i];
-        return {.name = s.name, .doc = shape_docs[i].doc, .value = shape_value, .shape = s.shape, .call = Params(s.name, curve_call_param_list)};
+        return {.name = s.name, .doc = shape_docs[i].doc, .value = shape_value, .shape = s.shape,
+                .call = Params(s.name, curve_call_param_list), .family = family_named(s.name)};
     }
     i -= std::size(easing::named_shapes);
     if (i < std::size(easing::keyword_beziers)) {
@@ -435,6 +467,7 @@ vectorcallfunc call_of(Value v) {
     if (v == bezier_value) return vectorcall_of<bezier_value>;
     if (v == steps_value) return vectorcall_of<steps_value>;
     if (v == stops_value) return vectorcall_of<stops_value>;
+    if (v == family_value) return vectorcall_of<family_value>;
     return vectorcall_of<shape_value>;
 }
 
@@ -1110,6 +1143,263 @@ const MethodDef from_css_def{
     "stopped and what was expected there."};
 
 // ===========================================================================
+// The families: PolyCurve, BackCurve and ElasticCurve
+// ===========================================================================
+//
+// The named poly, back and elastic curves are each of a subtype of Curve per
+// family, whose methods (exponent(), overshoot(), amplitude() and period())
+// give the curve of the same kind with one parameter changed; the curves
+// they make are of that subtype too, so the methods chain, and exist only
+// where they mean something.  A made curve compares and hashes by its kind
+// and parameters, pickles as the method call that makes it, and its repr is
+// the expression that makes it.
+
+Name n_PolyCurve{"PolyCurve"};
+Name n_BackCurve{"BackCurve"};
+Name n_ElasticCurve{"ElasticCurve"};
+Name n_exponent{"exponent"};
+Name n_overshoot{"overshoot"};
+Name n_amplitude{"amplitude"};
+Name n_period{"period"};
+Name n_e{"e"};
+Name n_s{"s"};
+Name n_a{"a"};
+Name n_p{"p"};
+
+// By easing::Family.
+PyTypeObject family_types[] = {static_type_object(), static_type_object(), static_type_object()};
+char family_type_names[std::size(family_types)][128];
+
+PyTypeObject& type_of_family(const easing::NamedFamily* f) { return family_types[static_cast<int>(f->family)]; }
+
+// A family's parameters as its methods take them: (exponent), (overshoot),
+// (amplitude, period); each family's defaults are those of its named curves.
+struct FamilyArgs {
+    double first, second;
+};
+FamilyArgs family_args(const Curve* c) {
+    const easing::FamilyParams& p = c->params;
+    switch (c->family->family) {
+    case easing::Family::poly: return {p.poly.e, 0};
+    case easing::Family::back: return {p.back.s, 0};
+    case easing::Family::elastic: break;
+    }
+    return {p.elastic.amplitude, p.elastic.period};
+}
+constexpr FamilyArgs family_defaults[] = {{easing::poly_default, 0},
+                                          {easing::back_default.s, 0},
+                                          {easing::elastic_amplitude_default, easing::elastic_period_default}};
+
+PyObject* family_params(const Curve* c) {
+    FamilyArgs v = family_args(c);
+    return c->family->family == easing::Family::elastic ? Py_BuildValue("(dd)", v.first, v.second)
+                                                         : Py_BuildValue("(d)", v.first);
+}
+
+// "Quillmoor.utils.easing.elastic_in.amplitude(1.5).period(0.2)".
+PyObject* family_repr(const Curve* c) {
+    FamilyArgs v = family_args(c);
+    Ref first = Ref::steal(PyFloat_FromDouble(v.first));
+    if (!first) return nullptr;
+    switch (c->family->family) {
+    case easing::Family::poly: return PyUnicode_FromFormat("%U.%U.exponent(%R)", g_state.name, c->name, first.get());
+    case easing::Family::back: return PyUnicode_FromFormat("%U.%U.overshoot(%R)", g_state.name, c->name, first.get());
+    case easing::Family::elastic: break;
+    }
+    Ref second = Ref::steal(PyFloat_FromDouble(v.second));
+    if (!second) return nullptr;
+    return PyUnicode_FromFormat("%U.%U.amplitude(%R).period(%R)", g_state.name, c->name, first.get(), second.get());
+}
+
+PyObject* family_reduce(const Curve* c);
+
+constexpr const char* family_made_docs[] = {
+    "A polynomial curve made by exponent(); its repr is the expression that makes it.",
+    "A back curve made by overshoot(); its repr is the expression that makes it.",
+    "An elastic curve made by amplitude() or period(); its repr is the expression that makes it.",
+};
+constexpr const Name* family_factories[] = {&n_exponent, &n_overshoot, &n_amplitude};
+
+// One kind per named curve of the families, in the order of easing::named_families.
+consteval MadeKind family_kind_at(std::size_t i) {
+    const easing::NamedFamily& f = easing::named_families[i];
+    auto which = static_cast<std::size_t>(f.family);
+    return {*family_factories[which], family_params, family_made_docs[which], Params(f.name, curve_call_param_list),
+            family_repr, family_reduce};
+}
+template <std::size_t... I>
+consteval std::array<MadeKind, sizeof...(I)> make_family_kinds(std::index_sequence<I...>) {
+    return {family_kind_at(I)...};
+}
+constexpr auto family_kinds = make_family_kinds(std::make_index_sequence<std::size(easing::named_families)>());
+
+// The curve of kind `f` with the parameters (first, second), named `name`
+// (the kind's), of the family's type.
+[[nodiscard]] Ref make_family_curve(const easing::NamedFamily* f, PyObject* name, FamilyArgs v) {
+    const MadeKind* kind = family_kinds.data() + (f - easing::named_families);
+    Ref curve = new_curve(family_value, vectorcall_of<family_value>, nullptr, kind, name, &type_of_family(f));
+    if (!curve) return Ref();
+    Curve* c = as<Curve>(curve.get());
+    c->family = f;
+    c->family_shape = easing::make_family(c->params, f->family, f->ease, v.first, v.second);
+    return curve;
+}
+
+// Pickled as the method call that makes the curve from its named curve:
+// (poly_in.exponent, (e,)); an elastic curve of the named curves' period as
+// (elastic_in.amplitude, (a,)), of another as (elastic_in.amplitude(a).period, (p,)).
+PyObject* family_reduce(const Curve* c) {
+    FamilyArgs v = family_args(c);
+    const Name* method = family_factories[static_cast<int>(c->family->family)];
+    double arg = v.first;
+    bool other_period = c->family->family == easing::Family::elastic && v.second != easing::elastic_period_default;
+    Ref base = other_period ? make_family_curve(c->family, c->name, {v.first, easing::elastic_period_default})
+                            : lookup_global(c->name);
+    if (!base) return nullptr;
+    if (other_period) {
+        method = &n_period;
+        arg = v.second;
+    }
+    Ref bound = Ref::steal(PyObject_GetAttr(base.get(), method->get()));
+    if (!bound) return nullptr;
+    return Py_BuildValue("O(d)", bound.get(), arg);
+}
+
+// -- the methods -------------------------------------------------------------------
+
+// What a method checks its parameter for.
+enum class Needs { finite, above_zero };
+
+// The curve of self's kind with parameter `slot` (0 or 1) set to the one given.
+template <const Params& P, int Slot, Needs N>
+PyObject* family_method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* given;
+    if (!parse_args(P, args, nargs, kwnames, &given)) return nullptr;
+    double v;
+    if (!to_double(given, v)) return nullptr;
+    if (!std::isfinite(v) || (N == Needs::above_zero && !(v > 0))) {
+        PyErr_Format(PyExc_ValueError, "%s() needs a finite %s%s, got %R", P.func, P.params[0].name.text,
+                     N == Needs::above_zero ? " above 0" : "", given);
+        return nullptr;
+    }
+    const Curve* c = as<Curve>(self);
+    FamilyArgs a = family_args(c);
+    (Slot == 0 ? a.first : a.second) = v;
+    return make_family_curve(c->family, c->name, a).release();
+}
+
+constexpr Param exponent_param_list[] = {{.name = n_e, .annotation = "float"}};
+constexpr Param overshoot_param_list[] = {{.name = n_s, .annotation = "float"}};
+constexpr Param amplitude_param_list[] = {{.name = n_a, .annotation = "float"}};
+constexpr Param period_param_list[] = {{.name = n_p, .annotation = "float"}};
+constexpr Params exponent_params{"exponent", exponent_param_list};
+constexpr Params overshoot_params{"overshoot", overshoot_param_list};
+constexpr Params amplitude_params{"amplitude", amplitude_param_list};
+constexpr Params period_params{"period", period_param_list};
+
+const MethodDef exponent_def = method<family_method_entry<exponent_params, 0, Needs::above_zero>>(
+    exponent_params, MethodDef::method, nullptr,
+    "The curve of this kind with exponent e instead: t^e (poly_in), 1 - (1 - t)^e\n"
+    "(poly_out) or their halves (poly_in_out).\n"
+    "\n"
+    "e is a finite float above 0; e = 1 to 5 give the linear, quad, cubic,\n"
+    "quart and quint curves' very values.");
+const MethodDef overshoot_def = method<family_method_entry<overshoot_params, 0, Needs::finite>>(
+    overshoot_params, MethodDef::method, nullptr,
+    "The curve of this kind with overshoot s instead: t²((s + 1)t - s) (back_in),\n"
+    "turned around (back_out) or halved (back_in_out, s not scaled).\n"
+    "\n"
+    "s is any finite float: the named curves' 1.70158 dips about 10 %, 0 gives\n"
+    "the cubic curves, a negative s no dip at all.");
+const MethodDef amplitude_def = method<family_method_entry<amplitude_params, 0, Needs::finite>>(
+    amplitude_params, MethodDef::method, nullptr,
+    "The curve of this kind with amplitude a instead, its period kept.\n"
+    "\n"
+    "a is a finite float; below 1 it is taken as 1 (as d3-ease does), so that\n"
+    "the curve still starts at 0 and ends at 1. A larger amplitude swings\n"
+    "further, and the phase moves so that the wave still meets the envelope's\n"
+    "start.");
+const MethodDef period_def = method<family_method_entry<period_params, 1, Needs::above_zero>>(
+    period_params, MethodDef::method, nullptr,
+    "The curve of this kind with period p instead (in units of progress), its\n"
+    "amplitude kept.\n"
+    "\n"
+    "p is a finite float above 0; the named curves' is 0.3.");
+
+const MethodDef* const poly_methods[] = {&exponent_def};
+const MethodDef* const back_methods[] = {&overshoot_def};
+const MethodDef* const elastic_methods[] = {&amplitude_def, &period_def};
+
+// By easing::Family.
+struct FamilyClass {
+    const char* name;
+    const Name& binding;
+    std::span<const MethodDef* const> methods;
+    const char* doc;
+};
+const FamilyClass family_classes[] = {
+    {"PolyCurve", n_PolyCurve, poly_methods,
+     "A polynomial curve: poly_in, poly_out, poly_in_out and the curves their exponent() makes.\n"
+     "\n"
+     "d3-ease's polynomial curves: t^e, 1 - (1 - t)^e and the two halved, for\n"
+     "any exponent e above 0 (3 for the named curves). A made curve is equal\n"
+     "to another of its kind and exponent; its repr is the expression that\n"
+     "makes it."},
+    {"BackCurve", n_BackCurve, back_methods,
+     "A back curve: back_in, back_out, back_in_out and the curves their overshoot() makes.\n"
+     "\n"
+     "d3-ease's back curves, t²((s + 1)t - s) and its turned and halved forms,\n"
+     "for any finite overshoot s (1.70158 for the named curves). A made curve\n"
+     "is equal to another of its kind and overshoot; its repr is the\n"
+     "expression that makes it."},
+    {"ElasticCurve", n_ElasticCurve, elastic_methods,
+     "An elastic curve: elastic_in, elastic_out, elastic_in_out and the curves their amplitude() and period() make.\n"
+     "\n"
+     "d3-ease's elastic curves: a sine of period p under the exponential\n"
+     "envelope, amplitude a at least 1 (1 and 0.3 for the named curves, whose\n"
+     "period is exactly 3/10), rescaled to run exactly from 0 to 1. A made\n"
+     "curve is equal to another of its kind, amplitude and period; its repr is\n"
+     "the expression that makes it, `elastic_in.amplitude(1.5).period(0.2)`."},
+};
+
+static_assert(std::size(family_classes) == std::size(family_types) &&
+                  std::size(family_made_docs) == std::size(family_types) &&
+                  std::size(family_factories) == std::size(family_types) &&
+                  std::size(family_defaults) == std::size(family_types),
+              "one of each per family, in the order of easing::Family");
+
+// Each instance's own __doc__, as Curve's (the class's tp_doc is the class's).
+PyGetSetDef family_getset[] = {
+    {"__doc__", curve_doc_get, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+// Readies each family's type (a subtype of Curve, as final as it), puts its
+// methods in its dict and binds it.
+[[nodiscard]] bool make_family_types() {
+    for (std::size_t i = 0; i < std::size(family_classes); ++i) {
+        const FamilyClass& f = family_classes[i];
+        PyTypeObject& type = family_types[i];
+        bool readied = ready_static_type(type, [&](PyTypeObject& t) {
+            name_in_module(family_type_names[i], f.name);
+            t.tp_name = family_type_names[i];
+            t.tp_doc = f.doc;
+            t.tp_base = &curve_type;
+            t.tp_basicsize = sizeof(Curve);
+            t.tp_flags = curve_type.tp_flags & (Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE |
+                                                Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_HAVE_VECTORCALL);
+            t.tp_vectorcall_offset = offsetof(Curve, vectorcall);
+            t.tp_call = PyVectorcall_Call;
+            t.tp_getset = family_getset;
+        });
+        if (!readied || !add_functions(type, f.name, f.methods, g_state.name) ||
+            !bind(f.binding, reinterpret_cast<PyObject*>(&type)))
+            return false;
+    }
+    return true;
+}
+
+// ===========================================================================
 // _primitive(): the curves' own sine, cosine and 2^x - 1, for the tests
 // ===========================================================================
 
@@ -1179,10 +1469,16 @@ const MethodDef primitive_def{primitive_params, primitive_entry, nullptr, Method
         const NamedCurve& n = named_curves.data()[i];  // data(): no checked indexing in debug builds
         Ref name = Ref::steal(PyUnicode_InternFromString(n.name));
         if (!name) return false;
-        Ref curve = new_curve(n.value, call_of(n.value), &n, nullptr, name.get());
+        Ref curve = new_curve(n.value, call_of(n.value), &n, nullptr, name.get(),
+                              n.family ? &type_of_family(n.family) : &curve_type);
         if (!curve) return false;
         Curve* c = as<Curve>(curve.get());
         c->shape = n.shape;
+        if (n.family) {
+            const FamilyArgs& d = family_defaults[static_cast<int>(n.family->family)];
+            c->family = n.family;
+            c->family_shape = easing::make_family(c->params, n.family->family, n.family->ease, d.first, d.second);
+        }
         if (n.bezier) easing::make_bezier(c->bezier, n.bezier->x1, n.bezier->y1, n.bezier->x2, n.bezier->y2);
         if (n.value == steps_value) {
             c->steps = easing::make_steps(1, n.step_position);
@@ -1207,6 +1503,7 @@ const MethodDef* const module_functions[] = {&cubic_bezier_def, &steps_def, &lin
 
 const BodyStep easing_body[] = {
     custom_step(make_curve_type),
+    custom_step(make_family_types),
     custom_step(make_named_curves),
     custom_step(make_functions),
 };
@@ -1226,10 +1523,13 @@ const ModuleDef easing_module{
     "timing functions are here too: the keywords as named curves (`ease`,\n"
     "`ease_in`, `ease_out`, `ease_in_out`, `step_start`, `step_end`), and\n"
     "`cubic_bezier()`, `steps()` and `linear_stops()` for CSS's functions;\n"
-    "`from_css()` reads any of them from CSS text. Every curve gives the same\n"
-    "bits on every platform: the curves use their own sine, cosine and\n"
-    "exponential, not the platform's maths library, and keep their precision\n"
-    "at tiny progress, where the published formulas cancel."};
+    "`from_css()` reads any of them from CSS text. The polynomial, back and\n"
+    "elastic curves take other parameters as d3-ease's do, through their\n"
+    "methods: `poly_in.exponent(2.5)`, `back_out.overshoot(3)`,\n"
+    "`elastic_in.amplitude(1.5).period(0.2)`. Every curve gives the same bits\n"
+    "on every platform: the curves use their own sine, cosine, exponential and\n"
+    "logarithm, not the platform's maths library, and keep their precision at\n"
+    "tiny progress, where the published formulas cancel."};
 
 }  // namespace
 }  // namespace qm

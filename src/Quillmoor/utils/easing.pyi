@@ -11,10 +11,13 @@ the exponential and elastic curves are rescaled to run exactly from 0 to
 timing functions are here too: the keywords as named curves (`ease`,
 `ease_in`, `ease_out`, `ease_in_out`, `step_start`, `step_end`), and
 `cubic_bezier()`, `steps()` and `linear_stops()` for CSS's functions;
-`from_css()` reads any of them from CSS text. Every curve gives the same
-bits on every platform: the curves use their own sine, cosine and
-exponential, not the platform's maths library, and keep their precision
-at tiny progress, where the published formulas cancel.
+`from_css()` reads any of them from CSS text. The polynomial, back and
+elastic curves take other parameters as d3-ease's do, through their
+methods: `poly_in.exponent(2.5)`, `back_out.overshoot(3)`,
+`elastic_in.amplitude(1.5).period(0.2)`. Every curve gives the same bits
+on every platform: the curves use their own sine, cosine, exponential and
+logarithm, not the platform's maths library, and keep their precision at
+tiny progress, where the published formulas cancel.
 """
 
 from typing import Any, Final, Literal, Self, TypeVar, final, overload
@@ -30,14 +33,16 @@ class Curve:
     Instances are immutable and are not made directly: the module's named
     curves exist once (compared and hashed by identity, pickled and copied as
     references to the module attribute), and the factories (`cubic_bezier()`,
-    `steps()`, `linear_stops()`, `from_css()`) make curves that are compared
-    and hashed by their parameters and pickled as the call that makes them
-    again. A curve stored as a class attribute does not bind as a method.
+    `steps()`, `linear_stops()`, `from_css()`) and the methods of the
+    families' curves (`PolyCurve`, `BackCurve`, `ElasticCurve`) make curves
+    that are compared and hashed by their parameters and pickled as the call
+    that makes them again. A curve stored as a class attribute does not bind
+    as a method.
     """
 
     @property
     def __name__(self) -> str:
-        """The curve's name in the module ("quad_in"); a made curve's factory ("cubic_bezier")."""
+        """The curve's name in the module ("quad_in"); a made curve's factory ("cubic_bezier"), or its named curve's ("elastic_in")."""
 
     @property
     def __qualname__(self) -> str:
@@ -83,6 +88,71 @@ class Curve:
 
     def __reduce__(self) -> str | tuple[Any, ...]:
         """Pickle support: a named curve's name, or the call that makes the curve again."""
+
+# The families' types are the module's own subtypes of Curve, which Python
+# code cannot subclass (hence Curve's @final).
+@final
+class PolyCurve(Curve):  # type: ignore[misc]
+    """A polynomial curve: poly_in, poly_out, poly_in_out and the curves their exponent() makes.
+
+    d3-ease's polynomial curves: t^e, 1 - (1 - t)^e and the two halved, for
+    any exponent e above 0 (3 for the named curves). A made curve is equal
+    to another of its kind and exponent; its repr is the expression that
+    makes it.
+    """
+
+    def exponent(self, e: float) -> PolyCurve:
+        """The curve of this kind with exponent e instead: t^e (poly_in), 1 - (1 - t)^e
+        (poly_out) or their halves (poly_in_out).
+
+        e is a finite float above 0; e = 1 to 5 give the linear, quad, cubic,
+        quart and quint curves' very values.
+        """
+
+@final
+class BackCurve(Curve):  # type: ignore[misc]
+    """A back curve: back_in, back_out, back_in_out and the curves their overshoot() makes.
+
+    d3-ease's back curves, t²((s + 1)t - s) and its turned and halved forms,
+    for any finite overshoot s (1.70158 for the named curves). A made curve
+    is equal to another of its kind and overshoot; its repr is the
+    expression that makes it.
+    """
+
+    def overshoot(self, s: float) -> BackCurve:
+        """The curve of this kind with overshoot s instead: t²((s + 1)t - s) (back_in),
+        turned around (back_out) or halved (back_in_out, s not scaled).
+
+        s is any finite float: the named curves' 1.70158 dips about 10 %, 0 gives
+        the cubic curves, a negative s no dip at all.
+        """
+
+@final
+class ElasticCurve(Curve):  # type: ignore[misc]
+    """An elastic curve: elastic_in, elastic_out, elastic_in_out and the curves their amplitude() and period() make.
+
+    d3-ease's elastic curves: a sine of period p under the exponential
+    envelope, amplitude a at least 1 (1 and 0.3 for the named curves, whose
+    period is exactly 3/10), rescaled to run exactly from 0 to 1. A made
+    curve is equal to another of its kind, amplitude and period; its repr is
+    the expression that makes it, `elastic_in.amplitude(1.5).period(0.2)`.
+    """
+
+    def amplitude(self, a: float) -> ElasticCurve:
+        """The curve of this kind with amplitude a instead, its period kept.
+
+        a is a finite float; below 1 it is taken as 1 (as d3-ease does), so that
+        the curve still starts at 0 and ends at 1. A larger amplitude swings
+        further, and the phase moves so that the wave still meets the envelope's
+        start.
+        """
+
+    def period(self, p: float) -> ElasticCurve:
+        """The curve of this kind with period p instead (in units of progress), its
+        amplitude kept.
+
+        p is a finite float above 0; the named curves' is 0.3.
+        """
 
 def cubic_bezier(x1: float, y1: float, x2: float, y2: float) -> Curve:
     """The CSS `cubic-bezier(x1, y1, x2, y2)` timing function as a curve.
@@ -168,6 +238,12 @@ quint_out: Final[Curve]
 """1 - (1 - t)⁵."""
 quint_in_out: Final[Curve]
 """quint_in on the first half, quint_out on the second."""
+poly_in: Final[PolyCurve]
+"""t^e with e = 3: cubic_in's values; poly_in.exponent(e) for another e."""
+poly_out: Final[PolyCurve]
+"""1 - (1 - t)^e with e = 3: cubic_out's values; poly_out.exponent(e) for another e."""
+poly_in_out: Final[PolyCurve]
+"""poly_in on the first half, poly_out on the second: cubic_in_out's values for e = 3."""
 sine_in: Final[Curve]
 """1 - cos(t·π/2)."""
 sine_out: Final[Curve]
@@ -186,17 +262,17 @@ circ_out: Final[Curve]
 """√(1 - (t - 1)²)."""
 circ_in_out: Final[Curve]
 """circ_in on the first half, circ_out on the second."""
-back_in: Final[Curve]
+back_in: Final[BackCurve]
 """t²((s + 1)t - s), s = 1.70158: dips about 10 % below 0 before rising."""
-back_out: Final[Curve]
+back_out: Final[BackCurve]
 """back_in turned around: overshoots 1 by about 10 % and settles back."""
-back_in_out: Final[Curve]
+back_in_out: Final[BackCurve]
 """back_in on the first half, back_out on the second (the same s, not scaled)."""
-elastic_in: Final[Curve]
+elastic_in: Final[ElasticCurve]
 """A sine of period 0.3 under a growing exponential envelope (amplitude 1), ending at 1."""
-elastic_out: Final[Curve]
+elastic_out: Final[ElasticCurve]
 """elastic_in turned around: springs past 1 and rings down to it."""
-elastic_in_out: Final[Curve]
+elastic_in_out: Final[ElasticCurve]
 """elastic_in on the first half, elastic_out on the second."""
 bounce_in: Final[Curve]
 """bounce_out turned around: small hops growing to the last one."""
