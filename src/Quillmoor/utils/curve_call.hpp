@@ -6,8 +6,9 @@
 // dict, and a cell that meets a curve for the first time finds the capsule
 // there and from then on calls the curve through it.  Neither module imports
 // the other: a curve reaches a cell only once easing is loaded.  Curve is a
-// static type that cannot be subclassed, so a cell tells a curve by its exact
-// type, and every other callable is called as before.
+// static type that Python code cannot subclass (easing's own subtypes of it,
+// the families', are static too), so a cell tells a curve by its exact type or
+// that type's base, and every other callable is called as before.
 #pragma once
 
 #include <Python.h>

@@ -129,12 +129,20 @@ const CurveCall* g_curve_call = nullptr;
 }
 
 // `func`'s curve call if it is an easing curve, else null.  A curve is told by
-// its exact type, the one the call names: a type that is only named like
-// Curve, whatever its dict holds, is called as any other callable.
+// its exact type, the one the call names, or by that type being its base (a
+// family's curve, of one of easing's own subtypes of Curve: Python code
+// cannot subclass it): a type that is only named like Curve, whatever its
+// dict holds, is called as any other callable.
 [[nodiscard]] bool curve_call_of(PyObject* func, const CurveCall*& out) {
     PyTypeObject* tp = Py_TYPE(func);
-    if (!g_curve_call && is_curve_type_name(tp->tp_name) && !find_curve_call(tp)) return false;
-    out = g_curve_call && g_curve_call->type == tp ? g_curve_call : nullptr;
+    PyTypeObject* base = tp->tp_base;
+    if (!g_curve_call) {
+        PyTypeObject* named = is_curve_type_name(tp->tp_name)                ? tp
+                              : base && is_curve_type_name(base->tp_name) ? base
+                                                                            : nullptr;
+        if (named && !find_curve_call(named)) return false;
+    }
+    out = g_curve_call && (g_curve_call->type == tp || g_curve_call->type == base) ? g_curve_call : nullptr;
     return true;
 }
 
