@@ -197,16 +197,23 @@ PyObject* curve_vectorcall(PyObject* callable, PyObject* const* args, size_t nar
     return curve_call_general(callable, args, nargs, kwnames);
 }
 
-template <Value V>
-constexpr vectorcallfunc vectorcall_of = curve_vectorcall<V>;
+// The vectorcall that goes with a value function (one per function, so that
+// a call of a named formula is direct).
+vectorcallfunc call_of(Value v) {
+    if (v == bezier_value) return curve_vectorcall<bezier_value>;
+    if (v == steps_value) return curve_vectorcall<steps_value>;
+    if (v == stops_value) return curve_vectorcall<stops_value>;
+    if (v == family_value) return curve_vectorcall<family_value>;
+    return curve_vectorcall<shape_value>;
+}
 
 // A new curve, of Curve or of a family's subtype; `name` is held for it.
 // The caller fills in what the value function reads.
-[[nodiscard]] Ref new_curve(Value value, vectorcallfunc call, const NamedCurve* named, const MadeKind* made,
-                            PyObject* name, PyTypeObject* type = &curve_type) {
+[[nodiscard]] Ref new_curve(Value value, const NamedCurve* named, const MadeKind* made, PyObject* name,
+                            PyTypeObject* type = &curve_type) {
     Curve* c = PyObject_New(Curve, type);
     if (!c) return Ref();
-    c->vectorcall = call;
+    c->vectorcall = call_of(value);
     c->value = value;
     c->named = named;
     c->made = made;
@@ -463,13 +470,6 @@ consteval std::array<NamedCurve, sizeof...(I)> make_named_table(std::index_seque
 }
 constexpr auto named_curves = make_named_table(std::make_index_sequence<named_count>());
 
-vectorcallfunc call_of(Value v) {
-    if (v == bezier_value) return vectorcall_of<bezier_value>;
-    if (v == steps_value) return vectorcall_of<steps_value>;
-    if (v == stops_value) return vectorcall_of<stops_value>;
-    if (v == family_value) return vectorcall_of<family_value>;
-    return vectorcall_of<shape_value>;
-}
 
 // ===========================================================================
 // cubic_bezier()
@@ -506,7 +506,7 @@ const Params cubic_bezier_params{"cubic_bezier", cubic_bezier_param_list};
             return Ref();
         }
     }
-    Ref curve = new_curve(bezier_value, vectorcall_of<bezier_value>, nullptr, &bezier_kind, n_cubic_bezier.get());
+    Ref curve = new_curve(bezier_value, nullptr, &bezier_kind, n_cubic_bezier.get());
     if (curve) easing::make_bezier(as<Curve>(curve.get())->bezier, v[0], v[1], v[2], v[3]);
     return curve;
 }
@@ -576,7 +576,7 @@ const Params steps_params_def{"steps", steps_param_list};
             PyErr_Format(PyExc_ValueError, "steps() needs n of at least 1, got %lld", n);
         return Ref();
     }
-    Ref curve = new_curve(steps_value, vectorcall_of<steps_value>, nullptr, &steps_kind, n_steps.get());
+    Ref curve = new_curve(steps_value, nullptr, &steps_kind, n_steps.get());
     if (!curve) return Ref();
     Curve* c = as<Curve>(curve.get());
     c->steps = easing::make_steps(static_cast<double>(n), position);
@@ -695,7 +695,7 @@ void place_stops(const Stop* stops, Py_ssize_t given, double* in, double* out) {
     }
     Py_ssize_t count = 0;
     for (Py_ssize_t i = 0; i < given; ++i) count += stops[i].inputs > 1 ? 2 : 1;
-    Ref curve = new_curve(stops_value, vectorcall_of<stops_value>, nullptr, &stops_kind, n_linear_stops.get());
+    Ref curve = new_curve(stops_value, nullptr, &stops_kind, n_linear_stops.get());
     if (!curve) return Ref();
     Curve* c = as<Curve>(curve.get());
     c->stops.in = PyMem_New(double, 2 * static_cast<std::size_t>(count));
@@ -1237,7 +1237,7 @@ constexpr auto family_kinds = make_family_kinds(std::make_index_sequence<std::si
 // (the kind's), of the family's type.
 [[nodiscard]] Ref make_family_curve(const easing::NamedFamily* f, PyObject* name, FamilyArgs v) {
     const MadeKind* kind = family_kinds.data() + (f - easing::named_families);
-    Ref curve = new_curve(family_value, vectorcall_of<family_value>, nullptr, kind, name, &type_of_family(f));
+    Ref curve = new_curve(family_value, nullptr, kind, name, &type_of_family(f));
     if (!curve) return Ref();
     Curve* c = as<Curve>(curve.get());
     c->family = f;
@@ -1469,7 +1469,7 @@ const MethodDef primitive_def{primitive_params, primitive_entry, nullptr, Method
         const NamedCurve& n = named_curves.data()[i];  // data(): no checked indexing in debug builds
         Ref name = Ref::steal(PyUnicode_InternFromString(n.name));
         if (!name) return false;
-        Ref curve = new_curve(n.value, call_of(n.value), &n, nullptr, name.get(),
+        Ref curve = new_curve(n.value, &n, nullptr, name.get(),
                               n.family ? &type_of_family(n.family) : &curve_type);
         if (!curve) return false;
         Curve* c = as<Curve>(curve.get());
