@@ -181,7 +181,10 @@ constexpr int bezier_steps = 62 + bezier_misses;  // [0, 1] holds fewer than 2^6
 
 inline double bisect_bits(double lo, double hi) { return of_bits((bits_of(lo) + bits_of(hi)) / 2); }
 
-inline Root bezier_root(const Cubic& x, double t) {
+// Flattened (every helper inlined), as the families' shapes are: the
+// module's unit is large enough for the compiler's inlining budget to leave
+// value() out of line otherwise, which the benchmark's floor does not.
+[[gnu::flatten]] inline Root bezier_root(const Cubic& x, double t) {
     // A guess, in doubles: Newton's method kept in a bracket, with the bit
     // patterns halved wherever a step would leave it or is not below a
     // quarter of the step before, as when Newton's method crawls towards a
@@ -246,7 +249,7 @@ inline Root bezier_root(const Cubic& x, double t) {
     return f <= 0.5 ? Root{lo, f * w} : Root{hi, (f - 1) * w};
 }
 
-inline DD bezier_y(const Cubic& y, Root r) { return dd_add(value(y, r.u), {slope_hi(y, r.u) * r.rest, 0}); }
+[[gnu::flatten]] inline DD bezier_y(const Cubic& y, Root r) { return dd_add(value(y, r.u), {slope_hi(y, r.u) * r.rest, 0}); }
 
 // y at the root u = (r.u + r.rest) 2^-k, for a value too small for the
 // coefficients as they are (its terms would underflow): with u = w 2^-n, w
