@@ -124,6 +124,19 @@ struct Curve {
 PyTypeObject curve_type = static_type_object();
 char curve_type_name[128];
 
+// What Curve's type and its families' types have alike: a name under the
+// module and a document, the instance, neither made nor subclassed by Python
+// code, and called by vectorcall.
+template <std::size_t N>
+void fill_curve_type(PyTypeObject& t, char (&type_name)[N], const char* name, const char* doc) {
+    name_in_module(type_name, name);
+    t.tp_name = type_name;
+    t.tp_doc = doc;
+    t.tp_basicsize = sizeof(Curve);
+    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION;
+    call_by_vectorcall(t, offsetof(Curve, vectorcall));
+}
+
 // -- values ---------------------------------------------------------------------
 
 double shape_value(const Curve* c, double p) noexcept { return p > 0 && p < 1 ? c->shape(p) : end_value(p); }
@@ -1381,15 +1394,8 @@ PyGetSetDef family_getset[] = {
         const FamilyClass& f = family_classes[i];
         PyTypeObject& type = family_types[i];
         bool readied = ready_static_type(type, [&](PyTypeObject& t) {
-            name_in_module(family_type_names[i], f.name);
-            t.tp_name = family_type_names[i];
-            t.tp_doc = f.doc;
+            fill_curve_type(t, family_type_names[i], f.name, f.doc);
             t.tp_base = &curve_type;
-            t.tp_basicsize = sizeof(Curve);
-            t.tp_flags = curve_type.tp_flags & (Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE |
-                                                Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_HAVE_VECTORCALL);
-            t.tp_vectorcall_offset = offsetof(Curve, vectorcall);
-            t.tp_call = PyVectorcall_Call;
             t.tp_getset = family_getset;
         });
         if (!readied || !add_functions(type, f.name, f.methods, g_state.name) ||
@@ -1440,14 +1446,7 @@ const MethodDef primitive_def{primitive_params, primitive_entry, nullptr, Method
 // Readies Curve, puts its methods and the glide cell's capsule in its dict and binds it.
 [[nodiscard]] bool make_curve_type() {
     bool readied = ready_static_type(curve_type, [](PyTypeObject& t) {
-        name_in_module(curve_type_name, curve_class_name);
-        t.tp_name = curve_type_name;
-        t.tp_doc = curve_doc;
-        t.tp_basicsize = sizeof(Curve);
-        t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION |
-                     Py_TPFLAGS_HAVE_VECTORCALL;
-        t.tp_vectorcall_offset = offsetof(Curve, vectorcall);
-        t.tp_call = PyVectorcall_Call;
+        fill_curve_type(t, curve_type_name, curve_class_name, curve_doc);
         t.tp_dealloc = curve_dealloc;
         t.tp_repr = curve_repr;
         t.tp_richcompare = curve_richcompare;

@@ -215,10 +215,9 @@ PyMethodDef g_function_methods[] = {
         name_in_module(g_state.function_type, "compiled_function");
         t.tp_name = g_state.function_type;
         t.tp_basicsize = sizeof(FunctionObject);
-        t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR;
-        t.tp_vectorcall_offset = offsetof(FunctionObject, vectorcall);
+        t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_METHOD_DESCRIPTOR;
+        call_by_vectorcall(t, offsetof(FunctionObject, vectorcall));
         t.tp_weaklistoffset = offsetof(FunctionObject, weakreflist);
-        t.tp_call = PyVectorcall_Call;
         t.tp_descr_get = function_descr_get;
         t.tp_dealloc = function_dealloc;
         t.tp_traverse = function_traverse;

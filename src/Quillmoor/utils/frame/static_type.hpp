@@ -27,6 +27,15 @@ inline void name_in_module(char (&out)[N], const char* name) noexcept {
     std::snprintf(out, N, "%s.%s", g_state.full_name, name);
 }
 
+// The slots of a type whose instances are called through the vectorcall
+// pointer each of them holds at `offset`: the fast call, and tp_call for the
+// callers that do not use it.
+inline void call_by_vectorcall(PyTypeObject& t, Py_ssize_t offset) noexcept {
+    t.tp_flags |= Py_TPFLAGS_HAVE_VECTORCALL;
+    t.tp_vectorcall_offset = offset;
+    t.tp_call = PyVectorcall_Call;
+}
+
 // Readies a static type whose slots `fill` declares.  The interpreter does not
 // undo a readying that fails half-way: the type keeps its dict, bases and MRO,
 // the slots `fill` set (tp_new among them) but not yet the ones it inherits
