@@ -409,6 +409,7 @@ MADE = [
     (lambda: easing.steps(3, "start"), "steps(3,jump-start)"),
     (lambda: easing.linear_stops(0, (0.25, 0.75), 1), "linear(0, 0.25 75%, 1)"),
     (lambda: easing.linear_stops(0, (0.5, 0.2, 0.8), 1), "linear(0, 20% 80% 0.5, 1)"),
+    (lambda: easing.linear_stops(-1, 1), "linear(-1, 1)/*"),  # -1 is a number; a comment may run to the end
 ]
 
 
