@@ -837,7 +837,9 @@ inline double elastic_in_out(double t) {
     return (s.hi + (s.lo + e.lo)) / 2;
 }
 
-// Four parabolic arcs; the breaks and crests in elevenths.
+// Four parabolic arcs of one curvature, reaching 1 at 4/11, 8/11, 10/11 and
+// 1; each arc after the first is lowest half-way between its ends (6/11,
+// 9/11, 21/22), at 3/4, 15/16 and 63/64.
 constexpr double b1 = 4.0 / 11, b2 = 6.0 / 11, b3 = 8.0 / 11, b4 = 3.0 / 4, b5 = 9.0 / 11, b6 = 10.0 / 11,
                  b7 = 15.0 / 16, b8 = 21.0 / 22, b9 = 63.0 / 64, b0 = 1 / b1 / b1;
 inline double bounce_out(double t) {
