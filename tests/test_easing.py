@@ -554,6 +554,7 @@ def test_css_texts_the_browser_refuses_are_refused(text):
 @pytest.mark.parametrize(("text", "message"), [
     ("", "expected an easing function .* at column 1"),
     ("ease-inn", "at column 1"),
+    ("ease0", "expected an easing function .* at column 1"),  # a digit is part of a name
     ("ease in", "expected the end of the text at column 6"),
     ("steps(4, jump-middle)", "expected a step position .* at column 10"),
     ("steps(2.5)", "expected an integer at column 7"),
