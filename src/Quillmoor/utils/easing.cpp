@@ -1199,9 +1199,6 @@ FamilyArgs family_args(const Curve* c) {
     }
     return {p.elastic.amplitude, p.elastic.period};
 }
-constexpr FamilyArgs family_defaults[] = {{easing::poly_default, 0},
-                                          {easing::back_default.s, 0},
-                                          {easing::elastic_amplitude_default, easing::elastic_period_default}};
 
 PyObject* family_params(const Curve* c) {
     FamilyArgs v = family_args(c);
@@ -1226,18 +1223,35 @@ PyObject* family_repr(const Curve* c) {
 
 PyObject* family_reduce(const Curve* c);
 
-constexpr const char* family_made_docs[] = {
-    "A polynomial curve made by exponent(); its repr is the expression that makes it.",
-    "A back curve made by overshoot(); its repr is the expression that makes it.",
-    "An elastic curve made by amplitude() or period(); its repr is the expression that makes it.",
+// By easing::Family: the method that makes a family's curves (and pickles
+// them), their __doc__, and the parameters of the family's named curves.
+struct FamilyFacts {
+    const Name& factory;
+    const char* made_doc;
+    FamilyArgs defaults;
 };
-constexpr const Name* family_factories[] = {&n_exponent, &n_overshoot, &n_amplitude};
+constexpr FamilyFacts family_facts[] = {
+    {n_exponent, "A polynomial curve made by exponent(); its repr is the expression that makes it.",
+     {easing::poly_default, 0}},
+    {n_overshoot, "A back curve made by overshoot(); its repr is the expression that makes it.",
+     {easing::back_default.s, 0}},
+    {n_amplitude, "An elastic curve made by amplitude() or period(); its repr is the expression that makes it.",
+     {easing::elastic_amplitude_default, easing::elastic_period_default}},
+};
+constexpr const FamilyFacts& facts_of(const easing::NamedFamily* f) {
+    return family_facts[static_cast<std::size_t>(f->family)];
+}
+
+// What a family's curve reads: its family, its parameters and its shape.
+void fill_family(Curve* c, const easing::NamedFamily* f, FamilyArgs v) {
+    c->family = f;
+    c->family_shape = easing::make_family(c->params, f->family, f->ease, v.first, v.second);
+}
 
 // One kind per named curve of the families, in the order of easing::named_families.
 consteval MadeKind family_kind_at(std::size_t i) {
     const easing::NamedFamily& f = easing::named_families[i];
-    auto which = static_cast<std::size_t>(f.family);
-    return {*family_factories[which], family_params, family_made_docs[which], Params(f.name, curve_call_param_list),
+    return {facts_of(&f).factory, family_params, facts_of(&f).made_doc, Params(f.name, curve_call_param_list),
             family_repr, family_reduce};
 }
 template <std::size_t... I>
@@ -1251,10 +1265,7 @@ constexpr auto family_kinds = make_family_kinds(std::make_index_sequence<std::si
 [[nodiscard]] Ref make_family_curve(const easing::NamedFamily* f, PyObject* name, FamilyArgs v) {
     const MadeKind* kind = family_kinds.data() + (f - easing::named_families);
     Ref curve = new_curve(family_value, nullptr, kind, name, &type_of_family(f));
-    if (!curve) return Ref();
-    Curve* c = as<Curve>(curve.get());
-    c->family = f;
-    c->family_shape = easing::make_family(c->params, f->family, f->ease, v.first, v.second);
+    if (curve) fill_family(as<Curve>(curve.get()), f, v);
     return curve;
 }
 
@@ -1263,7 +1274,7 @@ constexpr auto family_kinds = make_family_kinds(std::make_index_sequence<std::si
 // (elastic_in.amplitude, (a,)), of another as (elastic_in.amplitude(a).period, (p,)).
 PyObject* family_reduce(const Curve* c) {
     FamilyArgs v = family_args(c);
-    const Name* method = family_factories[static_cast<int>(c->family->family)];
+    const Name* method = &facts_of(c->family).factory;
     double arg = v.first;
     bool other_period = c->family->family == easing::Family::elastic && v.second != easing::elastic_period_default;
     Ref base = other_period ? make_family_curve(c->family, c->name, {v.first, easing::elastic_period_default})
@@ -1376,9 +1387,7 @@ const FamilyClass family_classes[] = {
 };
 
 static_assert(std::size(family_classes) == std::size(family_types) &&
-                  std::size(family_made_docs) == std::size(family_types) &&
-                  std::size(family_factories) == std::size(family_types) &&
-                  std::size(family_defaults) == std::size(family_types),
+                  std::size(family_facts) == std::size(family_types),
               "one of each per family, in the order of easing::Family");
 
 // Each instance's own __doc__, as Curve's (the class's tp_doc is the class's).
@@ -1473,11 +1482,7 @@ const MethodDef primitive_def{primitive_params, primitive_entry, nullptr, Method
         if (!curve) return false;
         Curve* c = as<Curve>(curve.get());
         c->shape = n.shape;
-        if (n.family) {
-            const FamilyArgs& d = family_defaults[static_cast<int>(n.family->family)];
-            c->family = n.family;
-            c->family_shape = easing::make_family(c->params, n.family->family, n.family->ease, d.first, d.second);
-        }
+        if (n.family) fill_family(c, n.family, facts_of(n.family).defaults);
         if (n.bezier) easing::make_bezier(c->bezier, n.bezier->x1, n.bezier->y1, n.bezier->x2, n.bezier->y2);
         if (n.value == steps_value) {
             c->steps = easing::make_steps(1, n.step_position);
